@@ -1,0 +1,34 @@
+// The report and error streams.
+#include "format/output.h"
+
+#include <cstdarg>
+
+static FILE* out_stream = nullptr;
+static FILE* err_stream = nullptr;
+
+void set_output_stream(FILE* stream) { out_stream = stream; }
+void set_error_stream(FILE* stream) { err_stream = stream; }
+FILE* output_stream() { return out_stream ? out_stream : stdout; }
+FILE* error_stream() { return err_stream ? err_stream : stderr; }
+
+void out_printf(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    vfprintf(output_stream(), format, args);
+    va_end(args);
+}
+
+void out_puts(const char* text) { fputs(text, output_stream()); }
+void out_putc(char c) { fputc(c, output_stream()); }
+
+void err_printf(const char* format, ...)
+{
+    // Keep the order of report and error lines when both reach one terminal.
+    fflush(output_stream());
+    va_list args;
+    va_start(args, format);
+    vfprintf(error_stream(), format, args);
+    va_end(args);
+    fflush(error_stream());
+}

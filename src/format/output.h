@@ -1,0 +1,20 @@
+// The one output stream of the reports, and the error stream. Every report
+// line goes through out_printf so that whole reports can be captured as text.
+#pragma once
+#include <cstdio>
+
+#if defined(__GNUC__)
+#define VEXUM_PRINTF(a, b) __attribute__((format(printf, a, b)))
+#else
+#define VEXUM_PRINTF(a, b)
+#endif
+
+void set_output_stream(FILE* stream); // nullptr restores standard output
+void set_error_stream(FILE* stream);  // nullptr restores standard error
+FILE* output_stream();
+FILE* error_stream();
+
+void out_printf(const char* format, ...) VEXUM_PRINTF(1, 2);
+void out_puts(const char* text); // no line end added
+void out_putc(char c);
+void err_printf(const char* format, ...) VEXUM_PRINTF(1, 2);

@@ -1,0 +1,33 @@
+// Partition decoding: the sector source through which the decoders read a
+// medium from either device side, the partition line helpers, the three
+// layouts of sector 0 and the FAT boot parameter block reports.
+#pragma once
+#include <cstdint>
+
+struct drive_descriptor;
+
+enum : uint32_t { SOURCE_PHYSICAL_DRIVE = 0, SOURCE_SCSI_UNIT = 1 };
+
+struct sector_source {
+    uint32_t kind;
+    const drive_descriptor* drive; // kind 0
+    int adapter;                   // kind 1
+    int target;
+    int lun;
+};
+
+int read_sectors(const sector_source* source, uint32_t block, uint32_t sector_count,
+                 uint32_t transfer_length, uint8_t* buffer);
+void print_partition_extent(uint32_t start, uint32_t sector_count);
+const char* partition_type_name(uint32_t type);
+
+// Decoders of sector 0; sector0 is a 512-byte buffer they may overwrite.
+int decode_ibm_floppy(const sector_source* source, uint32_t sector_size, uint32_t medium_sectors, uint8_t* sector0);
+int decode_ibm_hard_disk(const sector_source* source, uint32_t sector_size, uint32_t medium_sectors, uint8_t* sector0);
+int decode_fmr_towns(const sector_source* source, uint32_t sector_size, uint32_t medium_sectors, uint8_t* sector0);
+// Choose the decoder by the first bytes of sector 0 and run it.
+int decode_medium(const sector_source* source, uint32_t sector_size, uint32_t medium_sectors, uint8_t* sector0);
+
+// bpb: the boot parameter block, from offset 0Bh of a boot sector.
+void report_fat_bpb(const uint8_t* bpb);
+void report_fat32_bpb(const uint8_t* bpb);

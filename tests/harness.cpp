@@ -1,0 +1,90 @@
+// Test helpers (see harness.h).
+#include "harness.h"
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "format/output.h"
+#include "main/run.h"
+
+static std::string read_stream(FILE* f)
+{
+    std::string text;
+    rewind(f);
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, f)) > 0)
+        text.append(buffer, n);
+    return text;
+}
+
+run_result run_in_process(const std::vector<std::string>& args)
+{
+    std::vector<const char*> argv{"vexum"};
+    for (const auto& a : args)
+        argv.push_back(a.c_str());
+    FILE* out = tmpfile();
+    FILE* err = tmpfile();
+    set_output_stream(out);
+    set_error_stream(err);
+    run_result r;
+    r.exit_code = run_vexum(int(argv.size()), argv.data());
+    fflush(out);
+    fflush(err);
+    set_output_stream(nullptr);
+    set_error_stream(nullptr);
+    r.out = read_stream(out);
+    r.err = read_stream(err);
+    fclose(out);
+    fclose(err);
+    return r;
+}
+
+static std::string shell_quote(const std::string& s)
+{
+    std::string q = "'";
+    for (char c : s) {
+        if (c == '\'')
+            q += "'\\''";
+        else
+            q += c;
+    }
+    return q + "'";
+}
+
+run_result run_binary(const std::vector<std::string>& args)
+{
+    char err_name[] = "/tmp/vexum-err-XXXXXX";
+    int fd = mkstemp(err_name);
+    if (fd >= 0)
+        close(fd);
+    std::string command = shell_quote(VEXUM_BINARY);
+    for (const auto& a : args)
+        command += " " + shell_quote(a);
+    command += " 2>" + shell_quote(err_name);
+    run_result r;
+    FILE* p = popen(command.c_str(), "r");
+    char buffer[4096];
+    size_t n;
+    while (p && (n = fread(buffer, 1, sizeof buffer, p)) > 0)
+        r.out.append(buffer, n);
+    int status = p ? pclose(p) : -1;
+    r.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.err = read_text_file(err_name);
+    remove(err_name);
+    return r;
+}
+
+std::string read_text_file(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::string fixture_path(const std::string& name) { return std::string(VEXUM_FIXTURES) + "/" + name; }

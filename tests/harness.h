@@ -1,0 +1,19 @@
+// Test helpers: run the tool in-process or as a process and capture its
+// report, and read fixture files.
+#pragma once
+#include <string>
+#include <vector>
+
+struct run_result {
+    int exit_code;
+    std::string out;
+    std::string err;
+};
+
+// Runs the driver in this process with output and error captured.
+run_result run_in_process(const std::vector<std::string>& args);
+// Runs the built vexum binary as a child process.
+run_result run_binary(const std::vector<std::string>& args);
+// Text of a file, or "" when it cannot be read.
+std::string read_text_file(const std::string& path);
+std::string fixture_path(const std::string& name);
