@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 struct aspi_manager {
     const char* name;
@@ -44,3 +45,8 @@ const aspi_manager* start_trace(const aspi_manager* inner, const char* path, std
 void finish_trace();
 // Called by the executor when a request has an outcome (for the trace).
 void trace_exchange(const void* srb, bool timed_out);
+
+// The iSCSI manager: each portal (host[:port] or an iscsi:// URL) is one
+// host adapter. Returns null with error set when this build has no iSCSI or
+// a portal text is unusable.
+const aspi_manager* open_iscsi_manager(const std::vector<std::string>& portals, std::string* error);
