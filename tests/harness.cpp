@@ -1,6 +1,8 @@
 // Test helpers (see harness.h).
 #include "harness.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -8,6 +10,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "aspi/aspi.h"
+#include "aspi/manager.h"
 #include "format/output.h"
 #include "main/run.h"
 
@@ -20,6 +24,47 @@ static std::string read_stream(FILE* f)
     while ((n = fread(buffer, 1, sizeof buffer, f)) > 0)
         text.append(buffer, n);
     return text;
+}
+
+run_result capture_output(const std::function<void()>& body)
+{
+    FILE* out = tmpfile();
+    FILE* err = tmpfile();
+    set_output_stream(out);
+    set_error_stream(err);
+    run_result r;
+    r.exit_code = 0;
+    body();
+    fflush(out);
+    fflush(err);
+    set_output_stream(nullptr);
+    set_error_stream(nullptr);
+    r.out = read_stream(out);
+    r.err = read_stream(err);
+    fclose(out);
+    fclose(err);
+    return r;
+}
+
+bool use_bus_text(const std::string& text)
+{
+    std::string error;
+    const aspi_manager* manager = load_bus_text(text, "test.bus", ".", &error);
+    if (!manager) {
+        ADD_FAILURE() << error;
+        return false;
+    }
+    select_aspi_manager(manager);
+    return aspi_open() == 0;
+}
+
+void drop_bus()
+{
+    aspi_close();
+    const aspi_manager* manager = current_aspi_manager();
+    if (manager->shutdown)
+        manager->shutdown();
+    select_aspi_manager(nullptr);
 }
 
 run_result run_in_process(const std::vector<std::string>& args)

@@ -1,6 +1,7 @@
 // Test helpers: run the tool in-process or as a process and capture its
 // report, and read fixture files.
 #pragma once
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -17,3 +18,11 @@ run_result run_binary(const std::vector<std::string>& args);
 // Text of a file, or "" when it cannot be read.
 std::string read_text_file(const std::string& path);
 std::string fixture_path(const std::string& name);
+
+// Runs body with the report and error streams captured.
+run_result capture_output(const std::function<void()>& body);
+// Loads bus file text as the current manager and opens the connection;
+// fails the calling test on a parse error.
+bool use_bus_text(const std::string& text);
+// Closes the connection and forgets the bus.
+void drop_bus();

@@ -1,12 +1,123 @@
-// ASPI connection (not yet built).
+// The ASPI connection: open and close, the host adapter inquiry, and the
+// execution of one request with its wait for the completion event.
 #include "aspi/aspi.h"
 
-int aspi_open() { return -1; }
-void aspi_close() {}
-int aspi_is_open() { return 0; }
-int aspi_host_adapter_inquiry(int, uint8_t*) { return -1; }
-int aspi_execute(srb_exec*) { return -1; }
-int aspi_execute_probe(srb_exec*, uint8_t*) { return -1; }
-aspi_event* aspi_completion_event() { return nullptr; }
-void aspi_set_wait_limit_ms(unsigned) {}
-unsigned aspi_wait_limit_ms() { return 10000; }
+#include <cstring>
+
+#include "aspi/manager.h"
+#include "format/output.h"
+
+static int connection_open = 0;
+static aspi_event* completion_event = nullptr;
+static unsigned wait_limit_ms = 10000;
+
+void aspi_set_wait_limit_ms(unsigned milliseconds) { wait_limit_ms = milliseconds; }
+unsigned aspi_wait_limit_ms() { return wait_limit_ms; }
+aspi_event* aspi_completion_event() { return completion_event; }
+int aspi_is_open() { return connection_open; }
+
+int aspi_open()
+{
+    if (connection_open)
+        return 0;
+    uint32_t support = aspi_support_info();
+    if (((support >> 8) & 0xFF) != 1) {
+        err_printf("Error:Can't initialize ASPI Manager.%X\n", support);
+        return -1;
+    }
+    completion_event = event_create();
+    if (!completion_event)
+        return -1;
+    connection_open = 1;
+    return 0;
+}
+
+void aspi_close()
+{
+    if (!connection_open)
+        return;
+    event_close(completion_event);
+    completion_event = nullptr;
+    connection_open = 0;
+}
+
+int aspi_host_adapter_inquiry(int host_adapter, uint8_t out[48])
+{
+    srb_ha_inquiry srb;
+    std::memset(&srb, 0, sizeof srb);
+    std::memset(out, 0, 48);
+    srb.command = SC_HA_INQUIRY;
+    srb.host_adapter = uint8_t(host_adapter);
+    srb.flags = 0;
+    if (aspi_send_command(&srb) == SS_INVALID_HA)
+        return -1;
+    std::memcpy(out, srb.manager_id, 48);
+    return srb.adapter_count;
+}
+
+// Send the request and, when the manager leaves it pending, wait for its
+// completion. Returns 0 when the status bytes may be read, -1 on time-out.
+static int send_and_wait(srb_exec* srb)
+{
+    if (aspi_send_command(srb) != SS_PENDING)
+        return 0;
+    switch (event_wait(srb->post_event, wait_limit_ms)) {
+    case EVENT_SIGNALLED:
+        return 0;
+    case EVENT_TIMEOUT:
+        trace_exchange(srb, true);
+        return -1;
+    case EVENT_FAILED:
+        return 0;
+    }
+    return 0;
+}
+
+static bool is_unit_attention(const srb_exec* srb)
+{
+    return srb->target_status == STATUS_CHKCOND && (srb->sense[SENSE_ASC] == 0x28 || srb->sense[SENSE_ASC] == 0x29);
+}
+
+int aspi_execute(srb_exec* srb)
+{
+    if (send_and_wait(srb) < 0)
+        return -1;
+    trace_exchange(srb, false);
+    if (srb->host_status != HASTAT_OK)
+        return -1;
+    if (srb->status != SS_COMP && srb->status != SS_ERR)
+        return -1;
+    if (srb->target_status == STATUS_GOOD)
+        return 0;
+    if (is_unit_attention(srb))
+        return 1;
+    return -1;
+}
+
+int aspi_execute_probe(srb_exec* srb, uint8_t* data)
+{
+    if (send_and_wait(srb) < 0)
+        return -1;
+    trace_exchange(srb, false);
+    if (srb->host_status == HASTAT_SEL_TO) {
+        data[0] = 0xFF;
+        return 0;
+    }
+    if (srb->host_status != HASTAT_OK && srb->host_status != HASTAT_DO_DU)
+        return -1;
+    if (srb->status == SS_NO_DEVICE) {
+        data[0] = 0xFF;
+        return 0;
+    }
+    if (srb->status != SS_COMP && srb->status != SS_ERR)
+        return -1;
+    if (srb->target_status == STATUS_GOOD)
+        return 0;
+    if (is_unit_attention(srb))
+        return 1;
+    if (srb->target_status == STATUS_CHKCOND) {
+        data[0] = 0xFF;
+        return 0;
+    }
+    return -1;
+}

@@ -1,4 +1,116 @@
-// Run driver (not yet built).
+// The run driver: read the whole command line, then run the disk command,
+// then the SCSI command, and return the exit code.
 #include "main/run.h"
 
-int run_vexum(int, const char* const*) { return 0; }
+#include <string>
+
+#include "aspi/aspi.h"
+#include "aspi/manager.h"
+#include "format/output.h"
+#include "main/cli.h"
+#include "physdrive/physdrive.h"
+#include "scsi/scan.h"
+
+namespace {
+
+constexpr int DRIVE_COUNT = 32;
+
+void run_disk_command(const run_plan& plan)
+{
+    drive_descriptor drive{};
+    int first = plan.drive >= 0 ? plan.drive : 0;
+    int last = plan.drive >= 0 ? plan.drive : DRIVE_COUNT - 1;
+    for (int number = first; number <= last; number++) {
+        if (measure_physical_drive(number, &drive) == 0)
+            report_disk(number, &drive);
+    }
+    close_physical_drives();
+}
+
+// The manager the SCSI command talks to, chosen before anything is scanned.
+// Returns null (error set) when a bus file or a portal cannot be used.
+const aspi_manager* choose_manager(const run_plan& plan, std::string* error)
+{
+    const aspi_manager* manager = nullptr;
+    if (!plan.bus_file.empty())
+        manager = load_bus_file(plan.bus_file.c_str(), error);
+    else if (!plan.iscsi_portals.empty())
+        manager = open_iscsi_manager(plan.iscsi_portals, error);
+    else
+        manager = platform_aspi_manager();
+    if (manager && !plan.trace_file.empty())
+        manager = start_trace(manager, plan.trace_file.c_str(), error);
+    return manager;
+}
+
+int run_scsi_command(const run_plan& plan)
+{
+    if (aspi_open() != 0) {
+        err_printf("ASPI manager initilize error!\n");
+        return 1;
+    }
+    uint8_t ids[48];
+    int count = aspi_host_adapter_inquiry(0, ids);
+    if (count < 1) {
+        err_printf("Host inquiry error!\n");
+        aspi_close();
+        return 1;
+    }
+    if (plan.adapter >= 0) {
+        scan_bus(plan.adapter, plan.target, plan.lun);
+    } else {
+        for (int adapter = 0; adapter < count; adapter++)
+            scan_bus(adapter, plan.target, plan.lun);
+    }
+    aspi_close();
+    return 0;
+}
+
+void release_manager(const aspi_manager* manager)
+{
+    if (manager && manager->shutdown)
+        manager->shutdown();
+    finish_trace();
+    select_aspi_manager(nullptr);
+}
+
+} // namespace
+
+int run_vexum(int argc, const char* const* argv)
+{
+    run_plan plan;
+    std::string error;
+    g_options = report_options{};
+    switch (parse_command_line(argc, argv, &plan, &g_options, &error)) {
+    case PARSE_USAGE:
+        print_usage();
+        fflush(output_stream());
+        return 1;
+    case PARSE_ERROR:
+        err_printf("%s\n", error.c_str());
+        return 2;
+    case PARSE_RUN:
+        break;
+    }
+
+    const aspi_manager* manager = nullptr;
+    bool scsi_runs = plan.scsi_state != 0;
+    if (scsi_runs || !plan.bus_file.empty()) {
+        manager = choose_manager(plan, &error);
+        if (!manager) {
+            err_printf("vexum: %s\n", error.c_str());
+            return 2;
+        }
+        select_aspi_manager(manager);
+    }
+
+    if (plan.disk_named)
+        run_disk_command(plan);
+
+    int exit_code = 0;
+    if (scsi_runs)
+        exit_code = run_scsi_command(plan);
+    release_manager(manager);
+    fflush(output_stream());
+    return exit_code;
+}

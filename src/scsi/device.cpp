@@ -1,4 +1,164 @@
-// Device report (not yet built).
+// The device line of one unit, and the detail reports that its peripheral
+// device type and the report options call for, in their fixed order.
 #include "scsi/device.h"
 
-void report_device(int, int, int, const uint8_t*) {}
+#include <cstdlib>
+#include <cstring>
+
+#include "format/bytes.h"
+#include "format/dump.h"
+#include "format/format.h"
+#include "format/output.h"
+#include "main/options.h"
+#include "partition/partition.h"
+#include "scsi/modepages/modepages.h"
+#include "scsi/reports.h"
+
+namespace {
+
+enum device_class { CLASS_DISK, CLASS_SEQUENTIAL, CLASS_WRITE_ONCE, CLASS_CDROM, CLASS_OTHER };
+
+const char* const type_texts[10] = {
+    "Direct access device", "Sequential device", "Printer device",        "Processor device",
+    "Write-once device",    "CD-ROM device",     "Scaner device",         "Optical memory device",
+    "Medium changer device", "Communication device",
+};
+
+device_class class_of(unsigned type)
+{
+    switch (type) {
+    case 0x00:
+    case 0x07:
+        return CLASS_DISK;
+    case 0x01:
+        return CLASS_SEQUENTIAL;
+    case 0x04:
+        return CLASS_WRITE_ONCE;
+    case 0x05:
+        return CLASS_CDROM;
+    default:
+        return CLASS_OTHER;
+    }
+}
+
+void print_block_limits(device_address unit)
+{
+    uint8_t limits[6];
+    std::memset(limits, 0, sizeof limits);
+    if (scsi_read_block_limits(unit, limits) != 0)
+        return;
+    char number[14];
+    out_printf("  RBL:Maximum block size     %13s\n", format_grouped(get_be24(limits + 1), number));
+    out_printf("  RBL:Minimum block size     %13s\n", format_grouped(get_be16(limits + 4), number));
+}
+
+// The disk path after the device pages: capacity, block 0, its partition
+// decoder and, on request, its dump.
+void report_medium(device_address unit, bool removable, bool pd_unit)
+{
+    uint8_t capacity[8];
+    std::memset(capacity, 0, sizeof capacity);
+    if (scsi_read_capacity(unit, 8, capacity) != 0) {
+        out_puts(removable ? "    Cartrige error\n" : "    Error occured at read capacity.\n");
+        return;
+    }
+    uint32_t block_length = get_be16(capacity + 6);
+    uint32_t medium_blocks = get_be32(capacity) + 1;
+    if (block_length == 0)
+        return;
+    auto* block = static_cast<uint8_t*>(std::calloc(block_length, 1));
+    if (!block) {
+        err_printf("Out of memory!\n");
+        return;
+    }
+    sector_source source{SOURCE_SCSI_UNIT, nullptr, unit.adapter, unit.target, unit.lun};
+    if (scsi_read(unit, 0, 1, uint16_t(block_length), block) == 0 && block_length == 512)
+        decode_medium(&source, block_length, medium_blocks, block);
+    if (pd_unit && g_options.show_partitions)
+        print_capacity_and_tracks(unit);
+    if (g_options.dump_sectors) {
+        std::memset(block, 0, block_length);
+        if (scsi_read(unit, 0, 1, uint16_t(block_length), block) == 0)
+            print_sector_dump(0, 1, int(block_length), block);
+    }
+    std::free(block);
+}
+
+} // namespace
+
+void report_device(int host_adapter, int target, int lun, const uint8_t* inquiry)
+{
+    unsigned type = inquiry[0] & 0x1F;
+    if (type == 0x1F)
+        return;
+    device_address unit{host_adapter, target, lun};
+
+    char vendor[9] = "", product[17] = "", revision[5] = "";
+    copy_padded_field(vendor, "", 8);
+    copy_padded_field(product, "", 16);
+    copy_padded_field(revision, "", 4);
+    if ((inquiry[3] & 0x0F) != 0) {
+        copy_padded_field(vendor, inquiry + 8, 8);
+        copy_padded_field(product, inquiry + 16, 16);
+        copy_padded_field(revision, inquiry + 32, 4);
+    }
+    unsigned version = inquiry[2] & 0x07;
+    const char* version_text = version == 1 ? "SCSI-1" : version == 2 ? "SCSI-2" : "";
+    bool removable = (inquiry[1] & 0x80) != 0;
+    char unknown_text[24];
+    const char* type_text = type_texts[0];
+    if (type < 10) {
+        type_text = type_texts[type];
+    } else {
+        std::snprintf(unknown_text, sizeof unknown_text, "Unkown device (%02XH)", type);
+        type_text = unknown_text;
+    }
+    device_class cls = class_of(type);
+    bool pd_unit = cls == CLASS_CDROM && std::memcmp(product, "PD-", 3) == 0;
+    bool disk_path = cls == CLASS_DISK || pd_unit;
+
+    out_printf("\n%X)ID:%X-%X %5s %-8s %-16s %-4s %-9s - %s\n", unsigned(host_adapter), unsigned(target),
+               unsigned(lun), version_text, vendor, product, revision, removable ? "Removable" : "Rigid", type_text);
+
+    if (g_options.show_device) {
+        print_peripheral_device_page(unit);
+        print_vpd_pages(unit);
+        if (disk_path) {
+            print_defect_list(unit, 2);
+            print_defect_list(unit, 1);
+        }
+        print_disconnect_reconnect_page(unit);
+    }
+
+    if (!disk_path) {
+        switch (cls) {
+        case CLASS_SEQUENTIAL:
+            if (g_options.show_device) {
+                print_block_limits(unit);
+                print_device_configuration_page(unit);
+            }
+            break;
+        case CLASS_WRITE_ONCE:
+            if (g_options.show_device)
+                print_caching_page(unit);
+            break;
+        case CLASS_CDROM:
+            if (g_options.show_device)
+                print_caching_page(unit);
+            if (g_options.show_partitions)
+                print_capacity_and_tracks(unit);
+            break;
+        default:
+            break;
+        }
+        return;
+    }
+
+    if (g_options.show_device) {
+        print_format_device_page(unit);
+        print_rigid_disk_geometry_page(unit);
+        print_caching_page(unit);
+        print_notch_page(unit);
+    }
+    report_medium(unit, removable, pd_unit);
+}

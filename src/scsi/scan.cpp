@@ -1,6 +1,58 @@
-// Bus scan (not yet built).
+// The bus scan of one host adapter: its identification line, then an
+// INQUIRY probe of each target (and LUN) in turn.
 #include "scsi/scan.h"
 
-void scan_bus(int, int, int) {}
-void print_host_adapter_line(int) {}
-void probe_unit(int, int, int) {}
+#include <cstring>
+
+#include "aspi/aspi.h"
+#include "aspi/scsi_commands.h"
+#include "format/format.h"
+#include "format/output.h"
+#include "main/options.h"
+#include "scsi/device.h"
+
+constexpr int TARGET_COUNT = 7; // targets 0 to 6; 7 is the adapter itself
+constexpr int LUN_COUNT = 8;
+
+void print_host_adapter_line(int host_adapter)
+{
+    uint8_t ids[48];
+    if (aspi_host_adapter_inquiry(host_adapter, ids) <= 0)
+        return;
+    char fields[3][17];
+    for (int i = 0; i < 3; i++)
+        copy_padded_field(fields[i], ids + 16 * i, 16);
+    out_printf("\nHost adapter #%d - %s %s %s\n", host_adapter, fields[0], fields[1], fields[2]);
+}
+
+static void probe_one(int host_adapter, int target, int lun)
+{
+    // Cleared before every probe: a unit that returns fewer bytes must not
+    // show the previous unit's vendor and product.
+    uint8_t inquiry[48];
+    std::memset(inquiry, 0, sizeof inquiry);
+    if (scsi_inquiry({host_adapter, target, lun}, -1, 40, inquiry) == 0)
+        report_device(host_adapter, target, lun, inquiry);
+}
+
+void probe_unit(int host_adapter, int target, int lun)
+{
+    if (lun >= 0) {
+        probe_one(host_adapter, target, lun);
+        return;
+    }
+    int last_lun = g_options.scan_luns ? LUN_COUNT - 1 : 0;
+    for (int l = 0; l <= last_lun; l++)
+        probe_one(host_adapter, target, l);
+}
+
+void scan_bus(int host_adapter, int target, int lun)
+{
+    print_host_adapter_line(host_adapter);
+    if (target >= 0) {
+        probe_unit(host_adapter, target, lun);
+        return;
+    }
+    for (int t = 0; t < TARGET_COUNT; t++)
+        probe_unit(host_adapter, t, lun);
+}
