@@ -133,3 +133,22 @@ std::string read_text_file(const std::string& path)
 }
 
 std::string fixture_path(const std::string& name) { return std::string(VEXUM_FIXTURES) + "/" + name; }
+
+std::string write_temp_file(const std::string& text, const std::string& suffix)
+{
+    std::string name = "/tmp/vexum-test-XXXXXX" + suffix;
+    std::vector<char> buffer(name.begin(), name.end());
+    buffer.push_back(0);
+    int fd = mkstemps(buffer.data(), int(suffix.size()));
+    if (fd < 0)
+        return "";
+    size_t done = 0;
+    while (done < text.size()) {
+        ssize_t n = write(fd, text.data() + done, text.size() - done);
+        if (n <= 0)
+            break;
+        done += size_t(n);
+    }
+    close(fd);
+    return buffer.data();
+}

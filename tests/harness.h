@@ -26,3 +26,5 @@ run_result capture_output(const std::function<void()>& body);
 bool use_bus_text(const std::string& text);
 // Closes the connection and forgets the bus.
 void drop_bus();
+// Writes text to a new temporary file whose name ends in suffix; returns its path.
+std::string write_temp_file(const std::string& text, const std::string& suffix = ".bus");

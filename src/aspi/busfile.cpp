@@ -476,12 +476,21 @@ bool answer_from_image(unit_description& unit, srb_exec* srb)
 
 // Fill the status bytes, sense and data of an execute request. Returns
 // false when the request is never to complete.
+bool adapter_rejected(int number)
+{
+    auto adapter = the_bus.adapters.find(number);
+    if (adapter != the_bus.adapters.end())
+        return adapter->second.reject;
+    // Like a real manager, one that knows N adapters rejects the numbers
+    // beyond them.
+    return number >= the_bus.adapter_count;
+}
+
 bool answer_request(srb_exec* srb)
 {
     srb->host_status = HASTAT_OK;
     srb->target_status = STATUS_GOOD;
-    auto adapter = the_bus.adapters.find(srb->host_adapter);
-    if (adapter != the_bus.adapters.end() && adapter->second.reject) {
+    if (adapter_rejected(srb->host_adapter)) {
         srb->status = SS_INVALID_HA;
         return true;
     }
@@ -534,7 +543,7 @@ uint32_t bus_send_command(void* request)
     if (header[0] == SC_HA_INQUIRY) {
         auto* srb = static_cast<srb_ha_inquiry*>(request);
         auto adapter = the_bus.adapters.find(srb->host_adapter);
-        if (adapter != the_bus.adapters.end() && adapter->second.reject) {
+        if (adapter_rejected(srb->host_adapter)) {
             srb->status = SS_INVALID_HA;
             return SS_INVALID_HA;
         }
