@@ -1,4 +1,4 @@
-// Command line parsing and usage text (Part 1.1 and DESIGN.md section 4).
+// Command line parsing and usage text, extension words included.
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -196,7 +196,7 @@ TEST(Cli, AddressThatStopsEarly)
 
 TEST(Cli, AddressEndingAfterColonStopsAtTheEnd)
 {
-    // The spec would step over the terminating zero here; the parser stops.
+    // Reading on would step over the terminating zero here; the parser stops.
     parsed p = parse({"-scsi", "1:"});
     EXPECT_EQ(p.plan.adapter, 1);
     EXPECT_EQ(p.plan.target, -1);
@@ -471,7 +471,7 @@ TEST(Cli, UsageText)
     set_output_stream(nullptr);
     std::string text = read_all(out);
     fclose(out);
-    // Part 1.1: the banner and the eight table lines, then the extension words.
+    // The banner and the eight table lines, then the extension words.
     const std::string expected =
         "***** scan SCSI device -- vexum version 0.99a edition #02 *****\n"
         "usage : vexum [<option>] [<command>]\n"

@@ -1,4 +1,4 @@
-// Sector hex dump (Part 2.2).
+// Sector hex dump.
 #include <gtest/gtest.h>
 
 #include <cstdio>

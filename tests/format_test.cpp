@@ -1,4 +1,4 @@
-// Number and field formatting (Part 2.1).
+// Number and field formatting.
 #include <gtest/gtest.h>
 
 #include <cstring>

@@ -1,4 +1,4 @@
-// Sector hex dump (Part 2.2).
+// Sector hex dump.
 //
 // A sector size that is not a multiple of 16 leaves the last row short: its
 // missing bytes are shown as blanks in both columns (three blanks in the hex

@@ -1,6 +1,6 @@
-// Number and field formatting (Part 2.1).
+// Number and field formatting.
 //
-// Two decisions beyond the spec:
+// Two choices worth knowing:
 // - The 64-bit forms treat their value as unsigned, so values of 2^63 and
 //   above print their true value ("18,446,744,073,709,551,615" at most: 26
 //   characters and the terminator, hence the 27-byte buffer of format.h).

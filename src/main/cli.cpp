@@ -1,11 +1,11 @@
-// Command line (Part 1.1): argument parsing and the usage text.
+// Command line: argument parsing and the usage text.
 //
-// Beyond the spec:
+// Choices worth knowing:
 // - Numbers are read as by atoi (leading digits, stop at the first non-digit)
 //   but saturate at INT_MAX instead of overflowing.
 // - An address text that ends right after "<ha#>:" stops there instead of
 //   stepping over the terminating zero.
-// - The extension words of DESIGN.md section 4 (-image, -bus, -trace, -iscsi)
+// - The extension words (-image, -bus, -trace, -iscsi)
 //   are whole words, matched without regard to case before the letter-group
 //   reading; each takes the next argument whatever it starts with.
 #include "main/cli.h"
@@ -161,7 +161,7 @@ void print_usage()
     out_puts("    -l  scan SCSI lun\n");
     out_puts("    -d  print device information\n");
     out_puts("    -p  print partition/file-system/CD-track information\n");
-    // The extension words (DESIGN.md section 4).
+    // The extension words.
     out_puts("    -image <file>    report a disk image file like a physical drive\n");
     out_puts("    -bus <file>      use a bus file as the SCSI bus\n");
     out_puts("    -trace <file>    record every SCSI exchange into a bus file\n");
