@@ -185,3 +185,18 @@ unit 0:1:0
                                  "\n0)ID:0-0 SCSI-2 LONGVEND LONG PRODUCT ID  REV1 Rigid     - Processor device\n"
                                  "\n0)ID:1-0 SCSI-2 SHORT                          Rigid     - Processor device\n");
 }
+
+TEST(Probe, AddressesBeyondOneByteDoNotWrapOntoRealUnits)
+{
+    std::string bus = std::string(adapter0) + R"(
+unit 0:0:0
+  on 12 00
+    data 03 00 02 02 1F 00 00 00 "V       " "LUN ZERO        " "1   "
+)";
+    for (const char* address : {"256", "4294967296"})
+        EXPECT_EQ(scan(bus, {"-scsi", address}).out, "") << address;
+    EXPECT_EQ(scan(bus, {"-scsi", "0:0:256"}).out, adapter_line0);
+    EXPECT_EQ(scan(bus, {"-scsi", "256:0"}).exit_code, 0);
+    // The target field is one digit wide: 0:256 names target 2 and no LUN.
+    EXPECT_EQ(scan(bus, {"-scsi", "0:256"}).out, adapter_line0);
+}

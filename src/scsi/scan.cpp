@@ -13,6 +13,9 @@
 
 constexpr int TARGET_COUNT = 7; // targets 0 to 6; 7 is the adapter itself
 constexpr int LUN_COUNT = 8;
+// Requests carry the adapter, target and LUN as single bytes: a number
+// beyond that cannot name a unit, and must not wrap onto one that exists.
+constexpr int LARGEST_ADDRESS = 255;
 
 void print_host_adapter_line(int host_adapter)
 {
@@ -27,6 +30,8 @@ void print_host_adapter_line(int host_adapter)
 
 static void probe_one(int host_adapter, int target, int lun)
 {
+    if (target > LARGEST_ADDRESS || lun > LARGEST_ADDRESS)
+        return;
     // Cleared before every probe: a unit that returns fewer bytes must not
     // show the previous unit's vendor and product.
     uint8_t inquiry[48];
@@ -48,6 +53,8 @@ void probe_unit(int host_adapter, int target, int lun)
 
 void scan_bus(int host_adapter, int target, int lun)
 {
+    if (host_adapter < 0 || host_adapter > LARGEST_ADDRESS)
+        return;
     print_host_adapter_line(host_adapter);
     if (target >= 0) {
         probe_unit(host_adapter, target, lun);
