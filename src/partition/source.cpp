@@ -1,21 +1,108 @@
-// Sector source and partition decoders (not yet built).
-#include "partition/partition.h"
+// The sector source through which every decoder reads its medium, the two
+// lines of a partition's extent, the partition type names, and the choice
+// of decoder by the first bytes of sector 0.
+#include <cstdio>
+#include <cstring>
 
 #include "aspi/scsi_commands.h"
+#include "format/format.h"
+#include "format/output.h"
+#include "partition/partition.h"
+#include "physdrive/physdrive.h"
 
-int read_sectors(const sector_source* source, uint32_t block, uint32_t sector_count, uint32_t transfer_length,
+int read_sectors(const sector_source* source, uint64_t block, uint32_t sector_count, uint32_t transfer_length,
                  uint8_t* buffer)
 {
-    if (source->kind != SOURCE_SCSI_UNIT)
+    if (source == nullptr)
         return -1;
-    return scsi_read({source->adapter, source->target, source->lun}, block, uint16_t(sector_count),
-                     uint16_t(transfer_length), buffer);
+    if (source->kind == SOURCE_PHYSICAL_DRIVE) {
+        if (source->drive == nullptr)
+            return -1;
+        return read_drive_sectors(source->drive, sector_count, block, buffer);
+    }
+    if (source->kind == SOURCE_SCSI_UNIT) {
+        // READ(10) addresses 32-bit blocks; a block beyond them is not
+        // wrapped round to the start of the unit.
+        if (block > UINT32_MAX || sector_count > UINT16_MAX || transfer_length > UINT16_MAX)
+            return -1;
+        return scsi_read({source->adapter, source->target, source->lun}, uint32_t(block), uint16_t(sector_count),
+                         uint16_t(transfer_length), buffer);
+    }
+    return -1;
 }
-void print_partition_extent(uint32_t, uint32_t) {}
-const char* partition_type_name(uint32_t) { return ""; }
-int decode_ibm_floppy(const sector_source*, uint32_t, uint32_t, uint8_t*) { return -1; }
-int decode_ibm_hard_disk(const sector_source*, uint32_t, uint32_t, uint8_t*) { return -1; }
-int decode_fmr_towns(const sector_source*, uint32_t, uint32_t, uint8_t*) { return -1; }
-int decode_medium(const sector_source*, uint32_t, uint32_t, uint8_t*) { return -1; }
-void report_fat_bpb(const uint8_t*) {}
-void report_fat32_bpb(const uint8_t*) {}
+
+void print_partition_extent(uint64_t start, uint64_t sector_count)
+{
+    char number[32];
+    out_printf("        Partition start      %13s (%8llXH)\n", format_grouped64(start, number),
+               static_cast<unsigned long long>(start));
+    out_printf("        Partition size       %13s (%8llXH)\n", format_grouped64(sector_count, number),
+               static_cast<unsigned long long>(sector_count));
+}
+
+struct partition_type {
+    uint32_t type;
+    const char* name;
+};
+
+static const partition_type partition_types[] = {
+    {0x00, "empty"},
+    {0x01, "DOS FAT12"},
+    {0x02, "XENIX root"},
+    {0x03, "XENIX usr"},
+    {0x04, "DOS FAT16 (under 32M)"},
+    {0x05, "Extended"},
+    {0x06, "DOS FAT16 (over 32M)"},
+    {0x07, "OS/2 HPFS, NTFS"},
+    {0x08, "AIX"},
+    {0x09, "AIX bootable"},
+    {0x0A, "OS/2 boot image"},
+    {0x0B, "DOS/Windows FAT32"},
+    {0x0C, "DOS/Windows FAT32X"},
+    {0x40, "Venix 80286"},
+    {0x51, "Novell"},
+    {0x52, "Microsoft"},
+    {0x63, "GNU HURD"},
+    {0x64, "Novell NetWare"},
+    {0x65, "Novell NetWare"},
+    {0x66, "PC/IX"},
+    {0x80, "Old MINIX"},
+    {0x81, "Linux/MINIX"},
+    {0x82, "Linux swap"},
+    {0x83, "Linux native"},
+    {0x93, "Amoeba"},
+    {0x94, "Amoeba BBT"},
+    {0xA5, "BSD/386"},
+    {0xB7, "BSDI fs"},
+    {0xB8, "BSDI swap"},
+    {0xC7, "Syrinx"},
+    {0xDB, "CP/M"},
+    {0xE1, "DOS access"},
+    {0xE3, "DOS R/O"},
+    {0xF2, "DOS secondary"},
+    {0xFF, "BBT"},
+};
+static_assert(sizeof partition_types / sizeof partition_types[0] == 35, "35 partition type names");
+
+const char* partition_type_name(uint32_t type)
+{
+    for (const partition_type& entry : partition_types) {
+        if (entry.type == type)
+            return entry.name;
+    }
+    // Shared by every call: the caller uses the text before the next lookup.
+    static char unlisted[32];
+    snprintf(unlisted, sizeof unlisted, "unkown OS (%02XH)", unsigned(type));
+    return unlisted;
+}
+
+int decode_medium(const sector_source* source, uint32_t sector_size, uint64_t medium_sectors, uint8_t* sector0)
+{
+    if (sector_size != DECODE_SECTOR_SIZE || sector0 == nullptr)
+        return -1;
+    if (sector0[0] == 0xE9 || sector0[0] == 0xEB)
+        return decode_ibm_floppy(source, sector_size, medium_sectors, sector0);
+    if (memcmp(sector0, "IPL", 3) == 0)
+        return decode_fmr_towns(source, sector_size, medium_sectors, sector0);
+    return decode_ibm_hard_disk(source, sector_size, medium_sectors, sector0);
+}

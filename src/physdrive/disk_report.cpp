@@ -1,0 +1,67 @@
+// The disk report of one drive or image: its heading, its geometry under
+// -d, the decoded start of its medium, and under -o a dump of sector 0.
+#include <array>
+#include <cstdio>
+
+#include "format/dump.h"
+#include "format/format.h"
+#include "format/output.h"
+#include "main/options.h"
+#include "partition/partition.h"
+#include "physdrive/drive_list.h"
+#include "physdrive/physdrive.h"
+
+static void print_geometry(const disk_geometry* geometry)
+{
+    char media[16];
+    if (geometry->media_type == MEDIA_REMOVABLE)
+        snprintf(media, sizeof media, "Removable");
+    else if (geometry->media_type == MEDIA_FIXED)
+        snprintf(media, sizeof media, "Fixed");
+    else
+        snprintf(media, sizeof media, "%02X", unsigned(geometry->media_type));
+    char number[32];
+    out_printf("  W32:Media Type             %13s\n", media);
+    out_printf("  W32:Cylinder               %13s\n", format_grouped(uint32_t(geometry->cylinders), number));
+    out_printf("  W32:Track per cylinder     %13s\n", format_grouped(geometry->tracks_per_cylinder, number));
+    out_printf("  W32:Sector per track       %13s\n", format_grouped(geometry->sectors_per_track, number));
+    out_printf("  W32:Byte per sector        %13s\n", format_grouped(geometry->bytes_per_sector, number));
+}
+
+int report_medium(const drive_descriptor* drive, const disk_geometry* image_geometry)
+{
+    sector_source source{};
+    source.kind = SOURCE_PHYSICAL_DRIVE;
+    source.drive = drive;
+    if (g_options.show_device) {
+        disk_geometry geometry{};
+        if (image_geometry != nullptr) {
+            geometry = *image_geometry;
+        } else {
+            drive_handle_t handle = drive_handle(drive->list_key);
+            if (handle == INVALID_DRIVE_HANDLE)
+                return -1;
+            if (platform_drive_geometry(handle, &geometry) != 0)
+                return -1;
+        }
+        print_geometry(&geometry);
+    }
+    std::array<uint8_t, DRIVE_SECTOR_SIZE> sector{};
+    if (read_drive_sectors(drive, 1, 0, sector.data()) != 0)
+        return -1;
+    decode_medium(&source, DRIVE_SECTOR_SIZE, drive->total_sectors, sector.data());
+    if (g_options.dump_sectors) {
+        // The decoders reuse the buffer for later sectors: read sector 0 again.
+        sector.fill(0);
+        if (read_drive_sectors(drive, 1, 0, sector.data()) == 0)
+            print_sector_dump(0, 1, int(DRIVE_SECTOR_SIZE), sector.data());
+    }
+    return 0;
+}
+
+int report_disk(int drive_number, const drive_descriptor* drive)
+{
+    (void)drive_number;
+    out_printf("\nDisk:%d\n", drive->drive_number);
+    return report_medium(drive, nullptr);
+}

@@ -1,0 +1,15 @@
+// Internal to src/physdrive: the open drive list shared by drives and images.
+#pragma once
+#include <cstdint>
+
+#include "physdrive/drive_platform.h"
+
+// Pushes an open handle at the front of the open drive list; on failure the
+// handle is closed here and -1 returned.
+int add_open_drive(int32_t drive_number, drive_handle_t handle);
+// Forgets the image table; the list itself closes the handles.
+void forget_image_drives();
+// The report of one measured medium under a heading already printed;
+// geometry is null for a drive whose geometry is asked again.
+struct drive_descriptor;
+int report_medium(const drive_descriptor* drive, const disk_geometry* image_geometry);
