@@ -27,18 +27,19 @@ int open_image_drive(const char* path, std::string* error)
     errno = 0;
     drive_handle_t handle = platform_open_path(path);
     if (handle == INVALID_DRIVE_HANDLE) {
-        *error = std::string("Can't open image ") + path + ": " + (errno != 0 ? strerror(errno) : "open failed");
+        *error = std::string(path) + ": cannot open the image (" + (errno != 0 ? strerror(errno) : "open failed") + ")";
         return -1;
     }
     uint64_t bytes = 0;
+    errno = 0;
     if (platform_size_bytes(handle, &bytes) != 0) {
-        *error = std::string("Can't measure image ") + path;
+        *error = std::string(path) + ": cannot measure the image (" + (errno != 0 ? strerror(errno) : "no size") + ")";
         platform_close_drive(handle);
         return -1;
     }
     int32_t key = IMAGE_KEY_BASE + int32_t(images.size());
     if (add_open_drive(key, handle) != 0) {
-        *error = std::string("Can't open image ") + path + ": out of memory";
+        *error = std::string(path) + ": cannot open the image (out of memory)";
         return -1;
     }
     image_drive image;
