@@ -57,10 +57,11 @@ uint32_t trace_send_command(void* srb)
     }
     fprintf(trace_file, "adapter %u\n", inquiry->host_adapter);
     const char* names[3] = {"manager", "identity", "unique"};
+    const uint8_t* fields[3] = {inquiry->manager_id, inquiry->adapter_id, inquiry->adapter_unique};
     for (int field = 0; field < 3; field++) {
         fprintf(trace_file, "  %s", names[field]);
         for (int i = 0; i < 16; i++)
-            fprintf(trace_file, " %02X", inquiry->manager_id[16 * field + i]);
+            fprintf(trace_file, " %02X", fields[field][i]);
         fputc('\n', trace_file);
     }
     return result;
