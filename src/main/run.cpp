@@ -15,8 +15,14 @@ namespace {
 
 constexpr int DRIVE_COUNT = 32;
 
+// Images first, in command-line order, then the numbered drives.
 void run_disk_command(const run_plan& plan)
 {
+    report_images();
+    if (!plan.disk_named) {
+        close_physical_drives();
+        return;
+    }
     drive_descriptor drive{};
     int first = plan.drive >= 0 ? plan.drive : 0;
     int last = plan.drive >= 0 ? plan.drive : DRIVE_COUNT - 1;
@@ -93,18 +99,27 @@ int run_vexum(int argc, const char* const* argv)
         break;
     }
 
+    for (const std::string& image : plan.images) {
+        if (open_image_drive(image.c_str(), &error) != 0) {
+            close_physical_drives();
+            err_printf("vexum: %s\n", error.c_str());
+            return 2;
+        }
+    }
+
     const aspi_manager* manager = nullptr;
     bool scsi_runs = plan.scsi_state != 0;
     if (scsi_runs || !plan.bus_file.empty()) {
         manager = choose_manager(plan, &error);
         if (!manager) {
+            close_physical_drives();
             err_printf("vexum: %s\n", error.c_str());
             return 2;
         }
         select_aspi_manager(manager);
     }
 
-    if (plan.disk_named)
+    if (plan.disk_named || !plan.images.empty())
         run_disk_command(plan);
 
     int exit_code = 0;
