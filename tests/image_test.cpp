@@ -8,6 +8,7 @@
 #include <string>
 
 #include "format/output.h"
+#include "harness.h"
 #include "main/options.h"
 #include "physdrive/physdrive.h"
 
@@ -228,4 +229,21 @@ TEST(ImageGeometry, DerivedFromTheSizeAlone)
     derive_image_geometry(16450560, &g);
     EXPECT_EQ(g.cylinders, 1024u);
     EXPECT_EQ(g.bytes_per_sector, 512u);
+}
+
+TEST(ImageCommand, ReportsImagesBeforeAnythingElseAndStopsOnAnUnopenableOne)
+{
+    std::string floppy = std::string(VEXUM_SOURCE_DIR) + "/samples/sample-floppy.img";
+    std::string missing = ::testing::TempDir() + "missing.img";
+    run_result bad = run_in_process({"-image", floppy, "-image", missing, "-p"});
+    EXPECT_EQ(bad.exit_code, 2);
+    EXPECT_EQ(bad.out, "");
+    EXPECT_EQ(bad.err, "vexum: " + missing + ": cannot open the image (No such file or directory)\n");
+
+    run_result good = run_in_process({"-image", floppy});
+    EXPECT_EQ(good.exit_code, 0);
+    EXPECT_EQ(good.err, "");
+    EXPECT_EQ(good.out, "\nDisk:" + floppy + "\n" +
+                            "  IBM FLOPPY DISK FORMAT         1,474,560 bytes\n"
+                            "       SAMPLE FLOP 2026-1207     1,474,560 .. FAT12                    MSDOS5.0\n");
 }
