@@ -520,7 +520,8 @@ bool answer_request(srb_exec* srb)
         length = uint64_t(a->transfer_limit);
     transfer(srb, a->data.data(), length);
     std::memset(srb->sense, 0, sizeof srb->sense);
-    std::memcpy(srb->sense, a->sense.data(), a->sense.size());
+    if (!a->sense.empty())
+        std::memcpy(srb->sense, a->sense.data(), a->sense.size());
     srb->target_status = a->target_status;
     srb->host_status = a->host_status;
     if (a->request_status >= 0)
