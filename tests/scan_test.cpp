@@ -200,3 +200,26 @@ unit 0:0:0
     // The target field is one digit wide: 0:256 names target 2 and no LUN.
     EXPECT_EQ(scan(bus, {"-scsi", "0:256"}).out, adapter_line0);
 }
+
+TEST(RunDriver, QuestionMarkPrintsTheUsageAndScansNothing)
+{
+    run_result r = run_binary({"-?"});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.out.rfind("***** scan SCSI device -- vexum version 0.99a edition #02 *****\n", 0), 0u);
+    EXPECT_EQ(r.err, "");
+    run_result scanned = scan(std::string(adapter0) + "unit 0:0:0\n on 12\n  data 03 00 02 02\n", {"-d", "-?"});
+    EXPECT_EQ(scanned.exit_code, 1);
+    EXPECT_EQ(scanned.out, r.out);
+}
+
+TEST(RunDriver, DiskWordAloneRunsNoScsiScan)
+{
+    std::string bus = std::string(adapter0) + "unit 0:0:0\n on 12\n  data 03 00 02 02\n";
+    run_result r = scan(bus, {"-disk", "31"});
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.out.find("Host adapter"), std::string::npos);
+    r = scan(bus, {"-disk", "31", "-scsi"});
+    EXPECT_EQ(r.out.rfind(adapter_line0, 0), 0u);
+    r = scan(bus, {"-scsi", "-disk", "31"});
+    EXPECT_EQ(r.out.rfind(adapter_line0, 0), 0u);
+}
