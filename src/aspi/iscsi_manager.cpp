@@ -1,0 +1,470 @@
+// The iSCSI manager. Each portal named on the command line is one host
+// adapter, numbered in command-line order. Its target numbers are the targets
+// that the portal lists when asked (SendTargets), in the order it lists them;
+// a URL that names one target makes that target number 0. LUNs are LUNs.
+//
+// Every request runs to completion inside send_command: the connection, the
+// login and each command are driven by a poll loop of our own that gives up
+// at the request wait limit (10 seconds), so a silent portal or target costs
+// one wait and then reads as "no unit" (selection time-out) for all of its
+// addresses. Each portal or target that fails gets one line on the error
+// stream naming it and the reason.
+#include <poll.h>
+
+#include <iscsi/iscsi.h>
+#include <iscsi/scsi-lowlevel.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstring>
+
+#include "aspi/aspi.h"
+#include "aspi/iscsi_portal.h"
+#include "aspi/manager.h"
+#include "format/output.h"
+
+namespace {
+
+const char initiator_name[] = "iqn.2026-12.org.vexum:initiator";
+// At most this many listed targets are kept: a target number is one byte.
+const size_t max_targets = 256;
+// A polite logout at the end may take this long before the link is dropped.
+const unsigned logout_limit_ms = 2000;
+
+enum link_state { LINK_UNTRIED = 0, LINK_READY = 1, LINK_FAILED = 2 };
+
+struct target_link {
+    std::string name;
+    iscsi_context* context = nullptr;
+    int state = LINK_UNTRIED;
+};
+
+struct portal_adapter {
+    iscsi_portal_spec spec;
+    int state = LINK_UNTRIED; // the target list: untried, known, or unobtainable
+    std::vector<target_link> targets;
+};
+
+std::vector<portal_adapter> adapters;
+
+// Destroys the context when the holder goes out of scope.
+struct context_holder {
+    iscsi_context* context = nullptr;
+    ~context_holder()
+    {
+        if (context)
+            iscsi_destroy_context(context);
+    }
+    iscsi_context* release()
+    {
+        iscsi_context* c = context;
+        context = nullptr;
+        return c;
+    }
+};
+
+struct wait_state {
+    bool finished = false;
+    int status = 0;
+    std::vector<std::string>* names = nullptr; // receives a target list
+};
+
+void note_finished(iscsi_context*, int status, void* command_data, void* private_data)
+{
+    auto* state = static_cast<wait_state*>(private_data);
+    if (!state)
+        return;
+    state->status = status;
+    state->finished = true;
+    if (state->names && status == SCSI_STATUS_GOOD) {
+        // The list is valid only during this call.
+        for (auto* a = static_cast<iscsi_discovery_address*>(command_data); a; a = a->next)
+            if (a->target_name && state->names->size() < max_targets)
+                state->names->push_back(a->target_name);
+    }
+}
+
+long long now_ms()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+enum wait_result { WAIT_DONE = 0, WAIT_TIMED_OUT = 1, WAIT_BROKEN = 2 };
+
+// Drives the context until the callback has run or the limit has passed.
+// The library's own task time-out is serviced on every turn.
+wait_result run_until_finished(iscsi_context* context, wait_state* state, unsigned limit_ms)
+{
+    const long long deadline = now_ms() + limit_ms;
+    while (!state->finished) {
+        long long left = deadline - now_ms();
+        if (left <= 0)
+            return WAIT_TIMED_OUT;
+        int slice = int(std::min<long long>(left, 200));
+        pollfd pfd{};
+        pfd.fd = iscsi_get_fd(context);
+        pfd.events = short(iscsi_which_events(context));
+        // No events wanted (or no socket): just wait the slice out.
+        int n = poll(&pfd, pfd.fd >= 0 && pfd.events ? 1 : 0, slice);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return WAIT_BROKEN;
+        }
+        if (iscsi_service(context, n > 0 ? pfd.revents : 0) < 0 && !state->finished)
+            return WAIT_BROKEN;
+    }
+    return WAIT_DONE;
+}
+
+unsigned limit_ms() { return aspi_wait_limit_ms(); }
+
+std::string seconds_text(unsigned ms)
+{
+    unsigned s = (ms + 999) / 1000;
+    return std::to_string(s) + (s == 1 ? " second" : " seconds");
+}
+
+std::string library_error(iscsi_context* context, const char* fallback)
+{
+    const char* text = context ? iscsi_get_error(context) : nullptr;
+    return make_printable(text && *text ? text : fallback);
+}
+
+// Connects and logs in, to the portal's discovery session (target empty) or
+// to one target. Returns the logged-in context, or null with the reason and
+// whether the peer stayed silent.
+iscsi_context* open_session(const portal_adapter& adapter, const std::string& target, std::string* reason,
+                            bool* silent)
+{
+    *silent = false;
+    context_holder holder;
+    holder.context = iscsi_create_context(initiator_name);
+    iscsi_context* context = holder.context;
+    if (!context) {
+        *reason = "cannot create an iSCSI context";
+        return nullptr;
+    }
+    const bool discovery = target.empty();
+    iscsi_set_session_type(context, discovery ? ISCSI_SESSION_DISCOVERY : ISCSI_SESSION_NORMAL);
+    if (!discovery && iscsi_set_targetname(context, target.c_str()) != 0) {
+        *reason = library_error(context, "target name refused");
+        return nullptr;
+    }
+    iscsi_set_header_digest(context, ISCSI_HEADER_DIGEST_NONE_CRC32C);
+    if (!adapter.spec.user.empty() &&
+        iscsi_set_initiator_username_pwd(context, adapter.spec.user.c_str(), adapter.spec.password.c_str()) != 0) {
+        *reason = library_error(context, "user name refused");
+        return nullptr;
+    }
+    // Failures are reported, not hidden behind reconnection attempts.
+    iscsi_set_noautoreconnect(context, 1);
+    iscsi_set_reconnect_max_retries(context, 0);
+    iscsi_set_timeout(context, int((limit_ms() + 999) / 1000));
+
+    wait_state connected;
+    if (iscsi_connect_async(context, adapter.spec.address.c_str(), note_finished, &connected) != 0) {
+        *reason = "cannot connect: " + library_error(context, "unknown error");
+        return nullptr;
+    }
+    wait_result r = run_until_finished(context, &connected, limit_ms());
+    if (r == WAIT_TIMED_OUT) {
+        *silent = true;
+        *reason = "no connection within " + seconds_text(limit_ms());
+        return nullptr;
+    }
+    if (r != WAIT_DONE || connected.status != SCSI_STATUS_GOOD) {
+        *reason = "cannot connect: " + library_error(context, "connection failed");
+        return nullptr;
+    }
+
+    wait_state logged_in;
+    if (iscsi_login_async(context, note_finished, &logged_in) != 0) {
+        *reason = "login failed: " + library_error(context, "unknown error");
+        return nullptr;
+    }
+    r = run_until_finished(context, &logged_in, limit_ms());
+    if (r == WAIT_TIMED_OUT || (r == WAIT_DONE && logged_in.status == SCSI_STATUS_TIMEOUT)) {
+        *silent = true;
+        *reason = "no answer to the login within " + seconds_text(limit_ms());
+        return nullptr;
+    }
+    if (r != WAIT_DONE || logged_in.status != SCSI_STATUS_GOOD) {
+        *reason = "login refused: " + library_error(context, "login failed");
+        return nullptr;
+    }
+    return holder.release();
+}
+
+void close_session(iscsi_context* context)
+{
+    if (!context)
+        return;
+    wait_state logged_out;
+    if (iscsi_logout_async(context, note_finished, &logged_out) == 0)
+        run_until_finished(context, &logged_out, std::min(limit_ms(), logout_limit_ms));
+    iscsi_destroy_context(context);
+}
+
+// Fills the adapter's target list: the URL's one target, or what the portal
+// lists. A portal that cannot be asked gets one line and no targets.
+void list_targets(portal_adapter* adapter)
+{
+    adapter->state = LINK_FAILED;
+    if (!adapter->spec.target.empty()) {
+        target_link link;
+        link.name = adapter->spec.target;
+        adapter->targets.push_back(link);
+        adapter->state = LINK_READY;
+        return;
+    }
+    std::string reason;
+    bool silent = false;
+    iscsi_context* context = open_session(*adapter, std::string(), &reason, &silent);
+    if (!context) {
+        err_printf("vexum: iSCSI portal %s: %s\n", adapter->spec.address.c_str(), reason.c_str());
+        return;
+    }
+    std::vector<std::string> names;
+    wait_state listed;
+    listed.names = &names;
+    wait_result r = WAIT_BROKEN;
+    if (iscsi_discovery_async(context, note_finished, &listed) == 0)
+        r = run_until_finished(context, &listed, limit_ms());
+    if (r == WAIT_TIMED_OUT) {
+        err_printf("vexum: iSCSI portal %s: no target list within %s\n", adapter->spec.address.c_str(),
+                   seconds_text(limit_ms()).c_str());
+        iscsi_destroy_context(context);
+        return;
+    }
+    if (r != WAIT_DONE || listed.status != SCSI_STATUS_GOOD) {
+        err_printf("vexum: iSCSI portal %s: target list refused: %s\n", adapter->spec.address.c_str(),
+                   library_error(context, "discovery failed").c_str());
+        iscsi_destroy_context(context);
+        return;
+    }
+    close_session(context);
+    // The library hands the list over last entry first.
+    std::reverse(names.begin(), names.end());
+    if (names.empty())
+        err_printf("vexum: iSCSI portal %s: lists no targets\n", adapter->spec.address.c_str());
+    for (const std::string& name : names) {
+        target_link link;
+        link.name = name;
+        adapter->targets.push_back(link);
+    }
+    adapter->state = LINK_READY;
+}
+
+void report_target_failure(const portal_adapter& adapter, const target_link& link, const std::string& reason)
+{
+    err_printf("vexum: iSCSI target %s at %s: %s\n", make_printable(link.name).c_str(), adapter.spec.address.c_str(),
+               reason.c_str());
+}
+
+// A target whose portal went silent takes the whole portal with it: every
+// further address reads as "no unit" without another wait.
+void give_up_portal(portal_adapter* adapter)
+{
+    for (target_link& link : adapter->targets) {
+        if (link.context) {
+            iscsi_destroy_context(link.context);
+            link.context = nullptr;
+        }
+        link.state = LINK_FAILED;
+    }
+    adapter->state = LINK_FAILED;
+}
+
+// The link to target number `target`, logged in; null when there is no unit.
+target_link* reach_target(portal_adapter* adapter, unsigned target)
+{
+    if (adapter->state == LINK_UNTRIED)
+        list_targets(adapter);
+    if (adapter->state != LINK_READY || target >= adapter->targets.size())
+        return nullptr;
+    target_link* link = &adapter->targets[target];
+    if (link->state == LINK_UNTRIED) {
+        std::string reason;
+        bool silent = false;
+        link->context = open_session(*adapter, link->name, &reason, &silent);
+        link->state = link->context ? LINK_READY : LINK_FAILED;
+        if (!link->context) {
+            report_target_failure(*adapter, *link, reason);
+            if (silent)
+                give_up_portal(adapter);
+        }
+    }
+    return link->state == LINK_READY ? link : nullptr;
+}
+
+iscsi_outcome run_command(portal_adapter* adapter, target_link* link, srb_exec* srb)
+{
+    iscsi_outcome outcome;
+    // The LUN travels in the iSCSI header; the old LUN bits of byte 1 would
+    // read as other fields (READ(10) protection bits) to a current device.
+    unsigned char cdb[16] = {};
+    std::memcpy(cdb, srb->cdb, srb->cdb_length);
+    cdb[1] &= 0x1F;
+    const int length = int(srb->data_length);
+    scsi_task* task = scsi_create_task(srb->cdb_length, cdb, length > 0 ? SCSI_XFER_READ : SCSI_XFER_NONE, length);
+    if (!task) {
+        outcome.kind = ISCSI_BROKEN;
+        return outcome;
+    }
+    // The data lands in the caller's buffer and never beyond its length.
+    if (length > 0 && scsi_task_add_data_in_buffer(task, length, srb->data_buffer) != 0) {
+        scsi_free_scsi_task(task);
+        outcome.kind = ISCSI_BROKEN;
+        return outcome;
+    }
+    wait_state done;
+    wait_result r = WAIT_BROKEN;
+    if (iscsi_scsi_command_async(link->context, srb->lun, task, note_finished, nullptr, &done) == 0)
+        r = run_until_finished(link->context, &done, limit_ms());
+    else
+        done.status = SCSI_STATUS_ERROR;
+
+    if (r == WAIT_DONE && done.status >= 0 && done.status < 0x100) {
+        outcome.kind = ISCSI_ANSWERED;
+        outcome.scsi_status = done.status;
+        outcome.sense_key = int(task->sense.key);
+        outcome.asc = (task->sense.ascq >> 8) & 0xFF;
+        outcome.ascq = task->sense.ascq & 0xFF;
+        scsi_free_scsi_task(task);
+        return outcome;
+    }
+    // No answer, or the session broke: the link is closed for good.
+    bool timed_out = r == WAIT_TIMED_OUT || (r == WAIT_DONE && done.status == SCSI_STATUS_TIMEOUT);
+    std::string reason = timed_out ? "no answer within " + seconds_text(limit_ms()) + ", session closed"
+                                   : "session lost: " + library_error(link->context, "connection failed");
+    report_target_failure(*adapter, *link, reason);
+    iscsi_destroy_context(link->context); // completes the task as cancelled
+    link->context = nullptr;
+    link->state = LINK_FAILED;
+    scsi_free_scsi_task(task);
+    if (timed_out)
+        give_up_portal(adapter);
+    outcome.kind = timed_out ? ISCSI_TIMED_OUT : ISCSI_BROKEN;
+    return outcome;
+}
+
+// The seam already refuses other commands; the manager holds the same line
+// so that nothing else can reach a target through it.
+bool is_sendable(uint8_t operation_code)
+{
+    switch (operation_code) {
+    case 0x05: // READ BLOCK LIMITS
+    case 0x12: // INQUIRY
+    case 0x1A: // MODE SENSE(6)
+    case 0x25: // READ CAPACITY
+    case 0x28: // READ(10)
+    case 0x37: // READ DEFECT DATA(10)
+    case 0x43: // READ TOC
+        return true;
+    default:
+        return false;
+    }
+}
+
+uint32_t iscsi_support_info() { return (1u << 8) | uint32_t(adapters.size()); }
+
+void copy_id(uint8_t* field, const std::string& text)
+{
+    std::memset(field, 0, 16);
+    std::memcpy(field, text.data(), std::min<size_t>(text.size(), 16));
+}
+
+uint32_t answer_adapter_inquiry(srb_ha_inquiry* inquiry)
+{
+    if (inquiry->host_adapter >= adapters.size()) {
+        inquiry->status = SS_INVALID_HA;
+        return inquiry->status;
+    }
+    inquiry->adapter_count = uint8_t(adapters.size());
+    inquiry->adapter_scsi_id = 7;
+    copy_id(inquiry->manager_id, "iSCSI");
+    copy_id(inquiry->adapter_id, adapters[inquiry->host_adapter].spec.address);
+    std::memset(inquiry->adapter_unique, 0, sizeof inquiry->adapter_unique);
+    inquiry->status = SS_COMP;
+    return inquiry->status;
+}
+
+uint32_t answer_execute(srb_exec* srb)
+{
+    srb->host_status = HASTAT_OK;
+    srb->target_status = STATUS_GOOD;
+    if (srb->host_adapter >= adapters.size()) {
+        srb->status = SS_INVALID_HA;
+        return srb->status;
+    }
+    if (!is_sendable(srb->cdb[0]) || srb->cdb_length == 0 || srb->cdb_length > sizeof srb->cdb ||
+        srb->data_length > uint32_t(INT_MAX) || (srb->data_length > 0 && !srb->data_buffer)) {
+        srb->status = SS_INVALID_SRB;
+        return srb->status;
+    }
+    portal_adapter* adapter = &adapters[srb->host_adapter];
+    target_link* link = reach_target(adapter, srb->target);
+    iscsi_outcome outcome;
+    if (link)
+        outcome = run_command(adapter, link, srb);
+    else
+        outcome.kind = ISCSI_NO_UNIT;
+    return apply_iscsi_outcome(outcome, srb);
+}
+
+uint32_t iscsi_send_command(void* srb)
+{
+    if (!srb)
+        return SS_INVALID_SRB;
+    uint8_t command = *static_cast<uint8_t*>(srb);
+    if (command == SC_HA_INQUIRY)
+        return answer_adapter_inquiry(static_cast<srb_ha_inquiry*>(srb));
+    if (command == SC_EXEC_SCSI_CMD)
+        return answer_execute(static_cast<srb_exec*>(srb));
+    static_cast<uint8_t*>(srb)[1] = SS_INVALID_SRB;
+    return SS_INVALID_SRB;
+}
+
+void iscsi_shutdown()
+{
+    for (portal_adapter& adapter : adapters)
+        for (target_link& link : adapter.targets)
+            if (link.context) {
+                close_session(link.context);
+                link.context = nullptr;
+            }
+    adapters.clear();
+}
+
+const aspi_manager iscsi_manager = {"iSCSI", iscsi_support_info, iscsi_send_command, iscsi_shutdown};
+
+} // namespace
+
+const aspi_manager* open_iscsi_manager(const std::vector<std::string>& portals, std::string* error)
+{
+    iscsi_shutdown();
+    if (portals.empty()) {
+        *error = "-iscsi: no portal given";
+        return nullptr;
+    }
+    if (portals.size() > 255) {
+        *error = "-iscsi: more than 255 portals";
+        return nullptr;
+    }
+    std::vector<portal_adapter> parsed;
+    for (const std::string& text : portals) {
+        portal_adapter adapter;
+        std::string reason;
+        if (parse_iscsi_portal(text, &adapter.spec, &reason) != 0) {
+            *error = "iSCSI portal \"" + make_printable(text) + "\": " + reason;
+            return nullptr;
+        }
+        parsed.push_back(adapter);
+    }
+    adapters = parsed;
+    return &iscsi_manager;
+}
