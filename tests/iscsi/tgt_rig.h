@@ -2,11 +2,17 @@
 // port, its control socket and its media in a folder of the build tree.
 //
 // Target 0 as the portal lists it, TGT_RIG_TARGET, holds
-//   LUN 0  the target's controller (tgt adds it by itself)
-//   LUN 1  a disk: an MBR with a FAT16 primary and an extended chain
-//   LUN 2  a CD: an ISO 9660 image
-//   LUN 3  a tape
-// Target 1, TGT_RIG_SECOND, holds a CD (LUN 1) with the same image.
+//   LUN 0  the target's controller (tgt adds it by itself), "RIG-CONTROLLER"
+//   LUN 1  a disk, "RIG-DISK": an MBR with a FAT16 primary and an extended chain
+//   LUN 2  a CD, "RIG-CD": an ISO 9660 image
+//   LUN 3  a tape, "RIG-TAPE"
+// Target 1, TGT_RIG_SECOND, holds its controller, "SECOND-CONTROL", and a
+// CD, "SECOND-CD", with the same image. Every vendor text is "VEXUM".
+//
+// The FAT16 volume: 512-byte sectors, 4 per cluster, 4 reserved, 2 FATs,
+// 512 root entries, 32,704 sectors (16,352 KiB), 32 sectors per track, 64
+// heads, 63 hidden, serial 1234-ABCD, label VEXUMRIG; mkfs.fat sizes each FAT
+// at 32 sectors (8,151 clusters of 2 bytes plus 2 entries fit in 32 sectors).
 //
 // The rig is stopped by deleting the targets and then the system (tgtd
 // ignores SIGTERM); SIGKILL is the last resort. tgtd dies with the test
@@ -157,7 +163,7 @@ inline int rig_make_disk(const tgt_rig& rig)
     }
     close(fd);
     // The FAT16 volume first (mkfs.fat writes only inside the partition).
-    std::string mkfs = "mkfs.fat -F 16 -s 4 -S 512 -h " + std::to_string(RIG_FAT_START) + " -g 64/32 -i 1234ABCD -n VEXUMRIG --offset " +
+    std::string mkfs = "mkfs.fat -F 16 -s 4 -S 512 -R 4 -f 2 -r 512 -h " + std::to_string(RIG_FAT_START) + " -g 64/32 -i 1234ABCD -n VEXUMRIG --offset " +
                        std::to_string(RIG_FAT_START) + " " + rig_quote(path) + " " + std::to_string(RIG_FAT_SECTORS / 2);
     if (rig_shell(rig, mkfs) != 0)
         return -1;
@@ -192,6 +198,9 @@ inline int rig_make_media(const tgt_rig& rig)
                               rig_quote(rig.dir + "/tape.img"));
 }
 
+#define RIG_ID(product, revision, removable) \
+    "vendor_id=VEXUM,product_id=" product ",product_rev=" revision ",removable=" #removable
+
 inline int rig_configure(const tgt_rig& rig)
 {
     const std::string d = rig.dir;
@@ -204,6 +213,13 @@ inline int rig_configure(const tgt_rig& rig)
         {"--mode target --op new --tid 2 --targetname " TGT_RIG_SECOND, ""},
         {"--mode logicalunit --op new --tid 2 --lun 1 --device-type cd --backing-store ", "/cd.iso"},
         {"--mode target --op bind --tid 2 --initiator-address 127.0.0.1", ""},
+        // What each unit answers to INQUIRY (tgt answers version 5, SPC-3).
+        {"--mode logicalunit --op update --tid 1 --lun 0 --params " RIG_ID("RIG-CONTROLLER", "1.0", 0), ""},
+        {"--mode logicalunit --op update --tid 1 --lun 1 --params " RIG_ID("RIG-DISK", "1.0", 0), ""},
+        {"--mode logicalunit --op update --tid 1 --lun 2 --params " RIG_ID("RIG-CD", "2.10", 1), ""},
+        {"--mode logicalunit --op update --tid 1 --lun 3 --params " RIG_ID("RIG-TAPE", "3", 1), ""},
+        {"--mode logicalunit --op update --tid 2 --lun 0 --params " RIG_ID("SECOND-CONTROL", "1.0", 0), ""},
+        {"--mode logicalunit --op update --tid 2 --lun 1 --params " RIG_ID("SECOND-CD", "1.0", 1), ""},
     };
     for (auto& step : steps) {
         std::string args = step[0];

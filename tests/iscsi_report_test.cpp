@@ -1,0 +1,188 @@
+// Whole reports of the tool scanning an iSCSI portal (tgtd on this machine,
+// see iscsi/tgt_rig.h). The expected texts follow from what the rig is set
+// up to answer and from the report formats.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+
+#include "aspi/manager.h"
+#include "harness.h"
+#include "iscsi/tgt_rig.h"
+
+namespace {
+
+std::string padded16(const std::string& text) { return text + std::string(16 - text.size(), ' '); }
+
+std::string adapter_line(const std::string& portal)
+{
+    return "\nHost adapter #0 - " + padded16("iSCSI") + " " + padded16(portal) + " " + std::string(16, ' ') + "\n";
+}
+
+// The device line: address, version column (tgt answers version 5: blank),
+// vendor 8, product 16, revision 4, removable 9, type text.
+std::string device_line(const char* address, const char* product16, const char* revision4, const char* removable9,
+                        const char* type)
+{
+    return std::string("\n") + address + " " + "     " + " " + "VEXUM   " + " " + product16 + " " + revision4 + " " +
+           removable9 + " - " + type + "\n";
+}
+
+const std::string controller_0 =
+    device_line("0)ID:0-0", "RIG-CONTROLLER  ", "1.0 ", "Rigid    ", "Unkown device (0CH)");
+const std::string disk = device_line("0)ID:0-1", "RIG-DISK        ", "1.0 ", "Rigid    ", "Direct access device");
+const std::string cd = device_line("0)ID:0-2", "RIG-CD          ", "2.10", "Removable", "CD-ROM device");
+const std::string tape = device_line("0)ID:0-3", "RIG-TAPE        ", "3   ", "Removable", "Sequential device");
+const std::string controller_1 =
+    device_line("0)ID:1-0", "SECOND-CONTROL  ", "1.0 ", "Rigid    ", "Unkown device (0CH)");
+const std::string second_cd = device_line("0)ID:1-1", "SECOND-CD       ", "1.0 ", "Removable", "CD-ROM device");
+
+// The disk LUN's medium (see the layout in tgt_rig.h).
+const std::string disk_format = "  IBM HARD DISK FORMAT          33,554,432 bytes\n";
+const std::string partition_1 =
+    " *( 1) VEXUMRIG    1234-ABCD    16,744,960 .. DOS FAT16 (over 32M)     mkfs.fat\n";
+const std::string partition_2 = "  ( 2)                           7,340,032 .. Linux native            \n";
+const std::string partition_3 = "  ( 3)                           6,291,456 .. OS/2 HPFS, NTFS         \n";
+const std::string free_space = "  (--)  Free disk space          1,048,576 bytes (        2,048 sectors)\n";
+
+const std::string partition_1_details = "        Partition start                 63 (      3FH)\n"
+                                        "        Partition size              32,705 (    7FC1H)\n"
+                                        "        BPB:Sector size                512 bytes\n"
+                                        "        BPB:Cluster size             2,048 bytes (  4 unit)\n"
+                                        "        BPB:Reserve sector               4\n"
+                                        "        BPB:FAT number                   2\n"
+                                        "        BPB:Root entry                 512 directories     ( 32 sectors)\n"
+                                        "        BPB:Sector volume       16,744,448 bytes (       32,704 sectors)\n"
+                                        "        BPB:Media descriptor            F8H\n"
+                                        "        BPB:FAT sector                  32\n"
+                                        "        BPB:Sector per track            32\n"
+                                        "        BPB:Head number                 64\n"
+                                        "        BPB:Hidden sector               63\n"
+                                        "        BPB:Serial number        1234-ABCD\n"
+                                        "        BPB:Volume label          VEXUMRIG\n"
+                                        "        BPB:File system name         FAT16\n"
+                                        "        BPB:FileSys capacity    16,693,248 bytes (        8,151 clusters)\n";
+const std::string partition_2_details = "        Partition start             34,816 (    8800H)\n"
+                                        "        Partition size              14,336 (    3800H)\n";
+const std::string partition_3_details = "        Partition start             51,200 (    C800H)\n"
+                                        "        Partition size              12,288 (    3000H)\n";
+
+const std::string disk_report = disk_format + partition_1 + partition_2 + partition_3 + free_space;
+
+} // namespace
+
+class IscsiReport : public ::testing::Test {
+protected:
+    static tgt_rig rig;
+    static void SetUpTestSuite() { start_tgt_rig(&rig, "iscsi-report-rig"); }
+    static void TearDownTestSuite() { stop_tgt_rig(&rig); }
+    void SetUp() override
+    {
+        std::string error;
+        const aspi_manager* m = open_iscsi_manager({"127.0.0.1"}, &error);
+        if (!m)
+            GTEST_SKIP() << error;
+        m->shutdown();
+        if (!rig.skip_reason.empty())
+            GTEST_SKIP() << rig.skip_reason;
+    }
+    static std::string portal() { return "127.0.0.1:" + std::to_string(rig.port); }
+};
+tgt_rig IscsiReport::rig;
+
+TEST_F(IscsiReport, LunZeroOfEachListedTarget)
+{
+    run_result r = run_binary({"-iscsi", portal()});
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.out, adapter_line(portal()) + controller_0 + controller_1);
+    EXPECT_EQ(r.err, "");
+}
+
+TEST_F(IscsiReport, EveryLunWithTheDiskLayout)
+{
+    run_result r = run_binary({"-iscsi", portal(), "-l"});
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.out, adapter_line(portal()) + controller_0 + disk + disk_report + cd + tape + controller_1 + second_cd);
+    EXPECT_EQ(r.err, "");
+}
+
+TEST_F(IscsiReport, PartitionDetailsOfTheDisk)
+{
+    run_result r = run_binary({"-iscsi", portal(), "-scsi", "0:0:1", "-p"});
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.out, adapter_line(portal()) + disk + disk_format + partition_1 + partition_1_details + partition_2 +
+                         partition_2_details + partition_3 + partition_3_details + free_space);
+    EXPECT_EQ(r.err, "");
+}
+
+TEST_F(IscsiReport, UrlNamingOneTargetMakesItTargetZero)
+{
+    std::string url = "iscsi://" + portal() + "/" TGT_RIG_SECOND;
+    run_result r = run_binary({"-iscsi", url, "-l"});
+    EXPECT_EQ(r.exit_code, 0);
+    std::string second_as_0 = device_line("0)ID:0-1", "SECOND-CD       ", "1.0 ", "Removable", "CD-ROM device");
+    EXPECT_EQ(r.out, adapter_line(portal()) +
+                         device_line("0)ID:0-0", "SECOND-CONTROL  ", "1.0 ", "Rigid    ", "Unkown device (0CH)") +
+                         second_as_0);
+}
+
+TEST_F(IscsiReport, TraceOfTheTargetReplaysToTheSameReport)
+{
+    std::string trace = rig.dir + "/scan.bus";
+    run_result live = run_binary({"-iscsi", portal(), "-l", "-trace", trace});
+    EXPECT_EQ(live.exit_code, 0);
+    std::string expected =
+        adapter_line(portal()) + controller_0 + disk + disk_report + cd + tape + controller_1 + second_cd;
+    EXPECT_EQ(live.out, expected);
+    run_result replay = run_binary({"-bus", trace, "-l"});
+    EXPECT_EQ(replay.exit_code, 0);
+    EXPECT_EQ(replay.out, expected);
+    EXPECT_EQ(replay.err, "");
+}
+
+TEST_F(IscsiReport, WrongTargetNameFinishesPromptlyWithOneLine)
+{
+    std::string url = "iscsi://" + portal() + "/iqn.2026-12.org.vexum.test:absent";
+    auto start = std::chrono::steady_clock::now();
+    run_result r = run_binary({"-iscsi", url, "-l"});
+    auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(took, std::chrono::seconds(5));
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.out, adapter_line(portal()));
+    EXPECT_EQ(r.err.rfind("vexum: iSCSI target iqn.2026-12.org.vexum.test:absent at " + portal() + ": login refused: ", 0),
+              0u)
+        << r.err;
+    EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+}
+
+// No target needed: nothing listens on the port.
+TEST(IscsiReportUnreachable, StoppedPortalFinishesPromptlyWithOneLine)
+{
+    std::string error;
+    const aspi_manager* m = open_iscsi_manager({"127.0.0.1"}, &error);
+    if (!m)
+        GTEST_SKIP() << error;
+    m->shutdown();
+    int port = rig_free_port();
+    ASSERT_GT(port, 0);
+    std::string portal = "127.0.0.1:" + std::to_string(port);
+    auto start = std::chrono::steady_clock::now();
+    run_result r = run_binary({"-iscsi", portal, "-l", "-dp"});
+    auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(took, std::chrono::seconds(5));
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.out, adapter_line(portal));
+    EXPECT_EQ(r.err.rfind("vexum: iSCSI portal " + portal + ": cannot connect: ", 0), 0u) << r.err;
+    EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+}
+
+TEST(IscsiReportUnreachable, UnusablePortalStopsBeforeScanning)
+{
+    run_result r = run_binary({"-iscsi", "host:70000"});
+    EXPECT_EQ(r.exit_code, 2);
+    EXPECT_EQ(r.out, "");
+    // Either the portal is named with its reason, or this build has no iSCSI.
+    EXPECT_TRUE(r.err.find("\"host:70000\": port number out of range") != std::string::npos ||
+                r.err.find("no iSCSI support") != std::string::npos)
+        << r.err;
+}
