@@ -91,12 +91,22 @@ protected:
         g_options = report_options{};
     }
 
+    static std::string image_path()
+    {
+        return ::testing::TempDir() + "decoder-" + ::testing::UnitTest::GetInstance()->current_test_info()->name() +
+               ".img";
+    }
+
     // The report of one image without its heading line.
     std::string decode(uint64_t total_sectors, const std::map<uint64_t, sector>& sectors)
     {
-        std::string path = ::testing::TempDir() + "decoder-" +
-                           ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".img";
-        EXPECT_TRUE(write_image(path, total_sectors, sectors));
+        EXPECT_TRUE(write_image(image_path(), total_sectors, sectors));
+        return decode_file(image_path());
+    }
+
+    // The same for an image already written; the file is removed.
+    std::string decode_file(const std::string& path)
+    {
         std::string error;
         EXPECT_EQ(open_image_drive(path.c_str(), &error), 0) << error;
         FILE* f = tmpfile();
@@ -286,36 +296,41 @@ TEST_F(Decoder, CorruptChainsStopWithAReason)
 TEST_F(Decoder, LongChainsWalkToTheirEndUpToTheCap)
 {
     // Records at sectors 1 to n, each linking the next; only the last lists
-    // a partition.
-    auto build = [](uint32_t links, std::map<uint64_t, sector>* sectors) {
+    // a partition. Written in one pass: the chains are long.
+    auto build = [](const std::string& path, uint32_t links, uint64_t total_sectors) {
+        FILE* f = fopen(path.c_str(), "wb");
+        if (f == nullptr)
+            return false;
         sector mbr = boot_record();
         put_entry(&mbr, 0, 0x00, 0x05, 1, links + 10);
-        (*sectors)[0] = mbr;
-        for (uint32_t k = 1; k <= links; k++) {
+        bool ok = fwrite(mbr.data(), 1, 512, f) == 512;
+        for (uint32_t k = 1; k <= links && ok; k++) {
             sector ebr = boot_record();
             if (k < links)
                 put_entry(&ebr, 0, 0x00, 0x05, k, 1); // relative to the extended base at 1
             else
                 put_entry(&ebr, 0, 0x00, 0x83, 1, 5);
-            (*sectors)[k] = ebr;
+            ok = fwrite(ebr.data(), 1, 512, f) == 512;
         }
+        ok = fclose(f) == 0 && ok;
+        return ok && truncate(path.c_str(), off_t(total_sectors * 512)) == 0;
     };
-    std::map<uint64_t, sector> sectors;
-    build(5000, &sectors);
     auto started = std::chrono::steady_clock::now();
-    EXPECT_EQ(decode(6000, sectors), "  IBM HARD DISK FORMAT           3,072,000 bytes\n"
-                                     "  ( 1)                               2,560 .. Linux native            \n"
-                                     "  (--)  Free disk space            508,928 bytes (          994 sectors)\n");
+    ASSERT_TRUE(build(image_path(), 5000, 6000));
+    // The last record, at 5,000, lists sectors 5,001 to 5,005.
+    EXPECT_EQ(decode_file(image_path()),
+              "  IBM HARD DISK FORMAT           3,072,000 bytes\n"
+              "  ( 1)                               2,560 .. Linux native            \n"
+              "  (--)  Free disk space            508,928 bytes (          994 sectors)\n");
 
-    sectors.clear();
-    build(MAX_EXTENDED_LINKS, &sectors);
-    EXPECT_EQ(decode(100100, sectors), "  IBM HARD DISK FORMAT          51,251,200 bytes\n"
-                                       "  ( 1)                               2,560 .. Linux native            \n"
-                                       "  (--)  Free disk space             48,128 bytes (           94 sectors)\n");
-    sectors.clear();
-    build(MAX_EXTENDED_LINKS + 1, &sectors);
-    EXPECT_EQ(decode(100100, sectors), "  IBM HARD DISK FORMAT          51,251,200 bytes\n"
-                                       "  (--)  Extended chain stopped: more than 100,000 links\n");
+    ASSERT_TRUE(build(image_path(), MAX_EXTENDED_LINKS, 100100));
+    EXPECT_EQ(decode_file(image_path()),
+              "  IBM HARD DISK FORMAT          51,251,200 bytes\n"
+              "  ( 1)                               2,560 .. Linux native            \n"
+              "  (--)  Free disk space             48,128 bytes (           94 sectors)\n");
+    ASSERT_TRUE(build(image_path(), MAX_EXTENDED_LINKS + 1, 100100));
+    EXPECT_EQ(decode_file(image_path()), "  IBM HARD DISK FORMAT          51,251,200 bytes\n"
+                                         "  (--)  Extended chain stopped: more than 100,000 links\n");
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     EXPECT_LT(seconds, 30.0);
 }
