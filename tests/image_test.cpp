@@ -247,3 +247,35 @@ TEST(ImageCommand, ReportsImagesBeforeAnythingElseAndStopsOnAnUnopenableOne)
                             "  IBM FLOPPY DISK FORMAT         1,474,560 bytes\n"
                             "       SAMPLE FLOP 2026-1207     1,474,560 .. FAT12                    MSDOS5.0\n");
 }
+
+TEST(ImageCommand, BothDeviceSidesPrintTheSameMediumAlike)
+{
+    // A bus file whose units are backed by the three sample media: the SCSI
+    // side must print the same decoder lines as -image does.
+    std::string samples = std::string(VEXUM_SOURCE_DIR) + "/samples/";
+    std::string bus = ::testing::TempDir() + "three-media.bus";
+    FILE* f = fopen(bus.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    fprintf(f, "adapters 1\nadapter 0\n");
+    const char* media[] = {"sample-disk.img", "sample-floppy.img", "sample-towns.img"};
+    for (int target = 0; target < 3; target++) {
+        fprintf(f, "unit 0:%d:0\n  image %s%s 512\n  on 12 00\n    data 00 00 02 02 1F 00 00 10\n"
+                   "    data \"VEXUM   \" \"MEDIUM %d        \" \"1.00\"\n",
+                target, samples.c_str(), media[target], target);
+    }
+    fclose(f);
+    run_result scsi = run_in_process({"-bus", bus, "-p"});
+    ASSERT_EQ(scsi.exit_code, 0) << scsi.err;
+    for (int target = 0; target < 3; target++) {
+        SCOPED_TRACE(media[target]);
+        run_result image = run_in_process({"-image", samples + media[target], "-p"});
+        ASSERT_EQ(image.exit_code, 0) << image.err;
+        // The decoder's lines: everything after the heading line.
+        std::string lines = image.out.substr(image.out.find('\n', 1) + 1);
+        ASSERT_GT(lines.size(), 200u);
+        size_t unit = scsi.out.find(")ID:" + std::to_string(target) + "-0 ");
+        ASSERT_NE(unit, std::string::npos) << scsi.out;
+        EXPECT_EQ(scsi.out.compare(scsi.out.find('\n', unit) + 1, lines.size(), lines), 0) << scsi.out;
+    }
+    remove(bus.c_str());
+}
