@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <string>
 
+#include <unistd.h>
+
 #include "format/output.h"
 #include "harness.h"
 #include "main/options.h"
@@ -46,7 +48,7 @@ protected:
     // A file of the given bytes in the test's temporary folder.
     static std::string write_file(const char* name, size_t bytes, uint8_t first_byte)
     {
-        std::string path = ::testing::TempDir() + name;
+        std::string path = ::testing::TempDir() + std::to_string(getpid()) + "-" + name;
         FILE* f = fopen(path.c_str(), "wb");
         for (size_t i = 0; i < bytes; i++)
             fputc(i == 0 ? first_byte : 0, f);
@@ -182,6 +184,8 @@ TEST_F(ImageReport, ShortImagesAreMeasuredByWholeSectors)
                                  "  W32:Byte per sector                  512\n";
     EXPECT_EQ(report(), "\nDisk:" + tiny + "\n" + empty_geometry + "\nDisk:" + one + "\n" + empty_geometry +
                             "  Unkown format!!\n");
+    unlink(tiny.c_str());
+    unlink(one.c_str());
 }
 
 TEST_F(ImageReport, DumpShowsSectorZeroAfterTheChainWasWalked)
@@ -231,10 +235,10 @@ TEST(ImageGeometry, DerivedFromTheSizeAlone)
     EXPECT_EQ(g.bytes_per_sector, 512u);
 }
 
-TEST(ImageCommand, ReportsImagesBeforeAnythingElseAndStopsOnAnUnopenableOne)
+TEST_F(ImageReport, CommandReportsImagesFirstAndStopsOnAnUnopenableOne)
 {
     std::string floppy = std::string(VEXUM_SOURCE_DIR) + "/samples/sample-floppy.img";
-    std::string missing = ::testing::TempDir() + "missing.img";
+    std::string missing = ::testing::TempDir() + std::to_string(getpid()) + "-" + "missing.img";
     run_result bad = run_in_process({"-image", floppy, "-image", missing, "-p"});
     EXPECT_EQ(bad.exit_code, 2);
     EXPECT_EQ(bad.out, "");
@@ -248,12 +252,12 @@ TEST(ImageCommand, ReportsImagesBeforeAnythingElseAndStopsOnAnUnopenableOne)
                             "       SAMPLE FLOP 2026-1207     1,474,560 .. FAT12                    MSDOS5.0\n");
 }
 
-TEST(ImageCommand, BothDeviceSidesPrintTheSameMediumAlike)
+TEST_F(ImageReport, BothDeviceSidesPrintTheSameMediumAlike)
 {
     // A bus file whose units are backed by the three sample media: the SCSI
     // side must print the same decoder lines as -image does.
     std::string samples = std::string(VEXUM_SOURCE_DIR) + "/samples/";
-    std::string bus = ::testing::TempDir() + "three-media.bus";
+    std::string bus = ::testing::TempDir() + std::to_string(getpid()) + "-" + "three-media.bus";
     FILE* f = fopen(bus.c_str(), "w");
     ASSERT_NE(f, nullptr);
     fprintf(f, "adapters 1\nadapter 0\n");

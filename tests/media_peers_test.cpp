@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "harness.h"
+#include "main/options.h"
 
 namespace {
 
@@ -226,11 +227,15 @@ protected:
         std::string missing = missing_tool({"sfdisk", "mkfs.fat", "mformat", "minfo", "fsck.fat", "dd", "truncate"});
         if (!missing.empty())
             GTEST_SKIP() << missing << " is not installed (dosfstools, mtools, fdisk, coreutils)";
-        path_ = ::testing::TempDir() + "peers-" + ::testing::UnitTest::GetInstance()->current_test_info()->name() +
+        path_ = ::testing::TempDir() + std::to_string(getpid()) + "-" + "peers-" + ::testing::UnitTest::GetInstance()->current_test_info()->name() +
                 ".img";
         unlink(path_.c_str());
     }
-    void TearDown() override { unlink(path_.c_str()); }
+    void TearDown() override
+    {
+        unlink(path_.c_str());
+        g_options = report_options{}; // the runs above set them
+    }
     std::string path_;
 };
 

@@ -93,7 +93,7 @@ protected:
 
     static std::string image_path()
     {
-        return ::testing::TempDir() + "decoder-" + ::testing::UnitTest::GetInstance()->current_test_info()->name() +
+        return ::testing::TempDir() + std::to_string(getpid()) + "-" + "decoder-" + ::testing::UnitTest::GetInstance()->current_test_info()->name() +
                ".img";
     }
 
@@ -347,7 +347,7 @@ TEST_F(Decoder, FiguresBeyond32Bits)
     sector fat32 = fat_boot(0xF8, 0x0BADF00D, "", 0);
     memcpy(&fat32[0x47], "FAR AWAY   ", 11);
     put_le32(&fat32[0x43], 0x600DF00D);
-    std::string path = ::testing::TempDir() + "probe-5t.img";
+    std::string path = ::testing::TempDir() + std::to_string(getpid()) + "-" + "probe-5t.img";
     bool sparse = write_image(path, 10737418240ull, {});
     unlink(path.c_str());
     if (!sparse)
