@@ -283,3 +283,22 @@ TEST_F(ImageReport, BothDeviceSidesPrintTheSameMediumAlike)
     }
     remove(bus.c_str());
 }
+
+TEST_F(ImageReport, GeometryLinesOfALargeSparseImage)
+{
+    g_options.show_device = true;
+    // 4,865 cylinders of 255 heads and 63 sectors: 78,156,225 sectors, all
+    // holes. Sector 0 is empty: the hard disk decoder finds no signature.
+    std::string path = write_file("large.img", 512, 0);
+    ASSERT_EQ(truncate(path.c_str(), off_t(78156225ull * 512)), 0);
+    std::string error;
+    ASSERT_EQ(open_image_drive(path.c_str(), &error), 0) << error;
+    EXPECT_EQ(report(), "\nDisk:" + path + "\n" +
+                            "  W32:Media Type                     Fixed\n"
+                            "  W32:Cylinder                       4,865\n"
+                            "  W32:Track per cylinder               255\n"
+                            "  W32:Sector per track                  63\n"
+                            "  W32:Byte per sector                  512\n"
+                            "  Unkown format!!\n");
+    unlink(path.c_str());
+}

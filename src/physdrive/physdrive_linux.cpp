@@ -82,7 +82,7 @@ drive_handle_t platform_open_drive(int drive_number)
     int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         if (errno == EACCES || errno == EPERM)
-            err_printf("Can't open %s: %s\n", path.c_str(), strerror(errno));
+            err_printf("vexum: %s: cannot open the drive (%s)\n", path.c_str(), strerror(errno));
         return INVALID_DRIVE_HANDLE;
     }
     struct stat st{};
