@@ -163,7 +163,7 @@ install)
         fail "the install tree differs from the expected one"
         diff <(echo "$expected") <(echo "$actual")
     fi
-    [ -x "$prefix/bin/vexum" ] || fail "no executable bin/vexum installed"
+    [ -x "$prefix/bin/vexum" ] && check_usage_run "$prefix/bin/vexum"
     for page in vexum.1 vexum-bus.5; do
         installed=$(find "$prefix/share/man" -name "$page.gz")
         [ -n "$installed" ] || continue
@@ -228,6 +228,7 @@ package_contents)
     dpkg-deb -x "$deb" "$root" || fail "dpkg-deb -x failed"
     packaged=$root/usr/bin/vexum
     if [ -x "$packaged" ]; then
+        check_usage_run "$packaged"
         cmp -s <("$packaged" '-?' 2>&1) <("$vexum" '-?' 2>&1) ||
             fail "the packaged vexum prints another usage text than the one just built"
         file "$packaged" | grep -q ', stripped' || fail "the packaged binary is not stripped: $(file "$packaged")"
