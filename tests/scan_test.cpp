@@ -223,3 +223,20 @@ TEST(RunDriver, DiskWordAloneRunsNoScsiScan)
     r = scan(bus, {"-scsi", "-disk", "31"});
     EXPECT_EQ(r.out.rfind(adapter_line0, 0), 0u);
 }
+
+TEST(DeviceLine, LastBlockAddressOfAllOnesDoesNotWrapTheMediumSize)
+{
+    std::string bus = std::string(adapter0) + R"(
+unit 0:0:0
+  on 12 00
+    data 00 00 02 02 1F 00 00 00 "VENDOR  " "BIG DISK        " "1   "
+  on 25
+    data FF FF FF FF 00 00 02 00
+  on 28 .. 00 00 00 00
+    data zeros 510 55 AA
+)";
+    EXPECT_EQ(scan(bus).out, std::string(adapter_line0) +
+                                 "\n0)ID:0-0 SCSI-2 VENDOR   BIG DISK         1    Rigid     - Direct access device\n"
+                                 "  IBM HARD DISK FORMAT       2,199,023,255,552 bytes\n"
+                                 "  (--)  Free disk space      2,199,023,255,552 bytes (4,294,967,296 sectors)\n");
+}

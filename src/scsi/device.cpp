@@ -63,7 +63,8 @@ void report_medium(device_address unit, bool removable, bool pd_unit)
         return;
     }
     uint32_t block_length = get_be16(capacity + 6);
-    uint32_t medium_blocks = get_be32(capacity) + 1;
+    // The last block address plus one: 64 bits, so that FFFFFFFFh does not wrap to 0.
+    uint64_t medium_blocks = uint64_t(get_be32(capacity)) + 1;
     if (block_length == 0)
         return;
     auto* block = static_cast<uint8_t*>(std::calloc(block_length, 1));
