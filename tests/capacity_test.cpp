@@ -52,6 +52,11 @@ TEST(capacity_and_tracks, edges_of_capacity_and_track_list)
                          "    [ 4] 04 Audio (2ch)        0:00:74 m:s:f      2,101,652  Disable\n"
                          "    [ 5] 05 Data track       2,048,000 bytes      2,101,726  Enable\n");
     // The largest last block address: neither count wraps. No track table.
+    // The lead-out walked as track 2: its bracket shows "--".
+    expect_cd_report("0:6", "0)ID:6-0",
+                     std::string(track_header) +
+                         "    [ 1] 01 Audio (2ch)        0:02:00 m:s:f              0  Disable\n"
+                         "    [--] 02 Audio (2ch)        0:02:00 m:s:f            150  Disable\n");
     expect_cd_report("0:3", "0)ID:3-0",
                      "    Capacity                 8,796,093,022,208 bytes (4,294,967,296 sectors)\n"
                      "    Block size                       2,048 bytes\n");

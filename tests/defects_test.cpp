@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include "aspi/aspi.h"
+#include "aspi/manager.h"
 #include "detail_fixture.h"
+#include "scsi/reports.h"
 
 namespace {
 
@@ -90,4 +93,28 @@ TEST(defect_list, lengths_beyond_the_buffer_and_undecoded_formats)
             primary += "\n";
     }
     expect_disk_report("0:2:2", "0)ID:2-2", primary);
+}
+
+TEST(defect_list, headings_of_both_lists_and_of_the_header_only)
+{
+    std::string error;
+    const aspi_manager* bus = load_bus_text("unit 0:0:0\n"
+                                            "  on 37 .. 18\n"
+                                            "    data 00 18 00 04 00 00 00 2A\n"
+                                            "  on 37 .. 00\n"
+                                            "    data 00 00 00 00\n",
+                                            "headings.bus", ".", &error);
+    ASSERT_NE(bus, nullptr) << error;
+    select_aspi_manager(bus);
+    ASSERT_EQ(aspi_open(), 0);
+    run_result r = capture_output([] {
+        print_defect_list({0, 0, 0}, 3);
+        print_defect_list({0, 0, 0}, 0);
+    });
+    aspi_close();
+    select_aspi_manager(nullptr);
+    EXPECT_EQ(r.out, "  Defect List                   P & G List  (Block address)\n"
+                     "    0000002A\n"
+                     "  Defect List                  Header only  (Block address)\n"
+                     "                                   nothing\n");
 }
