@@ -310,8 +310,7 @@ TEST(IscsiUnreachable, StoppedPortalReadsAsNoUnitAtOnce)
     }
     EXPECT_LT(elapsed_ms(start), 3000);
     std::string text = err.text();
-    EXPECT_EQ(count_lines(text), 1u) << text;
-    EXPECT_EQ(text.rfind("vexum: iSCSI portal " + portal + ": cannot connect: ", 0), 0u) << text;
+    EXPECT_EQ(text, "vexum: iSCSI portal " + portal + ": cannot connect: Connection refused\n");
     m->shutdown();
 }
 

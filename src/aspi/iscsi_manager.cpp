@@ -10,6 +10,7 @@
 // addresses. Each portal or target that fails gets one line on the error
 // stream naming it and the reason.
 #include <poll.h>
+#include <sys/socket.h>
 
 #include <iscsi/iscsi.h>
 #include <iscsi/scsi-lowlevel.h>
@@ -69,6 +70,7 @@ struct wait_state {
     bool finished = false;
     int status = 0;
     std::vector<std::string>* names = nullptr; // receives a target list
+    int socket_error = 0; // the socket's error when it reported one
 };
 
 void note_finished(iscsi_context*, int status, void* command_data, void* private_data)
@@ -114,6 +116,13 @@ wait_result run_until_finished(iscsi_context* context, wait_state* state, unsign
                 continue;
             return WAIT_BROKEN;
         }
+        if (n > 0 && (pfd.revents & (POLLERR | POLLHUP))) {
+            // Keep the reason before the library closes the socket.
+            int code = 0;
+            socklen_t length = sizeof code;
+            if (getsockopt(pfd.fd, SOL_SOCKET, SO_ERROR, &code, &length) == 0 && code != 0)
+                state->socket_error = code;
+        }
         if (iscsi_service(context, n > 0 ? pfd.revents : 0) < 0 && !state->finished)
             return WAIT_BROKEN;
     }
@@ -132,6 +141,15 @@ std::string library_error(iscsi_context* context, const char* fallback)
 {
     const char* text = context ? iscsi_get_error(context) : nullptr;
     return make_printable(text && *text ? text : fallback);
+}
+
+// Why a connection failed: the socket's own error ("Connection refused")
+// where it reported one, else what the library says.
+std::string connect_error(iscsi_context* context, const wait_state& state)
+{
+    if (state.socket_error != 0)
+        return make_printable(std::strerror(state.socket_error));
+    return library_error(context, "connection failed");
 }
 
 // Connects and logs in, to the portal's discovery session (target empty) or
@@ -177,7 +195,7 @@ iscsi_context* open_session(const portal_adapter& adapter, const std::string& ta
         return nullptr;
     }
     if (r != WAIT_DONE || connected.status != SCSI_STATUS_GOOD) {
-        *reason = "cannot connect: " + library_error(context, "connection failed");
+        *reason = "cannot connect: " + connect_error(context, connected);
         return nullptr;
     }
 
@@ -440,6 +458,22 @@ void iscsi_shutdown()
     adapters.clear();
 }
 
+// A portal text as it may be shown: a CHAP secret becomes "***".
+std::string hide_secret(const std::string& text)
+{
+    const std::string scheme = "iscsi://";
+    if (text.compare(0, scheme.size(), scheme) != 0)
+        return text;
+    size_t end = text.find('/', scheme.size());
+    size_t at = text.rfind('@', end == std::string::npos ? std::string::npos : end);
+    if (at == std::string::npos || at < scheme.size())
+        return text;
+    size_t percent = text.find('%', scheme.size());
+    if (percent == std::string::npos || percent > at)
+        return text;
+    return text.substr(0, percent + 1) + "***" + text.substr(at);
+}
+
 const aspi_manager iscsi_manager = {"iSCSI", iscsi_support_info, iscsi_send_command, iscsi_shutdown};
 
 } // namespace
@@ -460,7 +494,7 @@ const aspi_manager* open_iscsi_manager(const std::vector<std::string>& portals, 
         portal_adapter adapter;
         std::string reason;
         if (parse_iscsi_portal(text, &adapter.spec, &reason) != 0) {
-            *error = "iSCSI portal \"" + make_printable(text) + "\": " + reason;
+            *error = "iSCSI portal \"" + make_printable(hide_secret(text)) + "\": " + reason;
             return nullptr;
         }
         parsed.push_back(adapter);
