@@ -69,6 +69,36 @@ const std::string partition_3_details = "        Partition start             51,
 
 const std::string disk_report = disk_format + partition_1 + partition_2 + partition_3 + free_space;
 
+// A CD of `blocks` blocks of 2,048 with one data track from address 0.
+// tgt's READ TOC header promises 18 bytes after itself but sends 16: the
+// lead-out address arrives as 00 00 and its last two bytes are missing. They
+// read as 0 from the cleared buffer, so the lead-out is at 0 and the track's
+// length is 0.
+std::string grouped(unsigned long long n)
+{
+    std::string digits = std::to_string(n), out;
+    for (size_t i = 0; i < digits.size(); i++) {
+        if (i > 0 && (digits.size() - i) % 3 == 0)
+            out += ',';
+        out += digits[i];
+    }
+    return out;
+}
+
+std::string right13(const std::string& s) { return std::string(s.size() < 13 ? 13 - s.size() : 0, ' ') + s; }
+
+std::string cd_tracks(unsigned long long blocks)
+{
+    return "    Capacity                 " + right13(grouped(blocks * 2048)) + " bytes (" + right13(grouped(blocks)) +
+           " sectors)\n"
+           "    Block size                       2,048 bytes\n"
+           "    Track#  Type             Track data size  Start address  Digital copy\n"
+           "    [ 1] 01 Data track               0 bytes              0  Disable\n";
+}
+
+const std::string partition_details_report = disk_format + partition_1 + partition_1_details + partition_2 +
+                                             partition_2_details + partition_3 + partition_3_details + free_space;
+
 } // namespace
 
 class IscsiReport : public ::testing::Test {
@@ -110,8 +140,18 @@ TEST_F(IscsiReport, PartitionDetailsOfTheDisk)
 {
     run_result r = run_binary({"-iscsi", portal(), "-scsi", "0:0:1", "-p"});
     EXPECT_EQ(r.exit_code, 0);
-    EXPECT_EQ(r.out, adapter_line(portal()) + disk + disk_format + partition_1 + partition_1_details + partition_2 +
-                         partition_2_details + partition_3 + partition_3_details + free_space);
+    EXPECT_EQ(r.out, adapter_line(portal()) + disk + partition_details_report);
+    EXPECT_EQ(r.err, "");
+}
+
+TEST_F(IscsiReport, CdTrackTableReadsTheMissingLeadOutBytesAsZero)
+{
+    struct stat st {};
+    ASSERT_EQ(stat((rig.dir + "/cd.iso").c_str(), &st), 0);
+    ASSERT_EQ(st.st_size % 2048, 0);
+    run_result r = run_binary({"-iscsi", portal(), "-scsi", "0:0:2", "-p"});
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.out, adapter_line(portal()) + cd + cd_tracks(st.st_size / 2048));
     EXPECT_EQ(r.err, "");
 }
 
@@ -186,6 +226,17 @@ TEST_F(IscsiReport, ChapCredentialsFromTheUrl)
 
     EXPECT_EQ(rig_tgtadm(rig, "--mode account --op unbind --tid 2 --user scanner"), 0);
     EXPECT_EQ(rig_tgtadm(rig, "--mode account --op delete --user scanner"), 0);
+}
+
+// A trace recorded from tgtd replays anywhere, without a target.
+TEST(IscsiReportFixture, TraceRecordedFromTgtReplaysToItsReport)
+{
+    run_result r = run_binary({"-bus", fixture_path("iscsi-tgt.bus"), "-l", "-p"});
+    EXPECT_EQ(r.exit_code, 0);
+    // The image behind both CDs was 376,832 bytes (184 blocks).
+    EXPECT_EQ(r.out, adapter_line("127.0.0.1:3260") + controller_0 + disk + partition_details_report + cd +
+                         cd_tracks(184) + tape + controller_1 + second_cd + cd_tracks(184));
+    EXPECT_EQ(r.err, "");
 }
 
 // No target needed: nothing listens on the port.
