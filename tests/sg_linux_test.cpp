@@ -1,0 +1,364 @@
+// The Linux SCSI generic manager against a fake sysfs tree, and its
+// translation of SG_IO outcomes to ASPI status bytes.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "aspi/manager.h"
+#include "aspi/sg_linux.h"
+#include "format/output.h"
+
+namespace {
+
+// A temporary folder that holds a fake /sys and /dev; removed afterwards.
+struct fake_system {
+    std::string root;
+
+    fake_system()
+    {
+        char pattern[] = "/tmp/vexum-sg-XXXXXX";
+        const char* made = mkdtemp(pattern);
+        root = made ? made : "";
+        make_dir("/sys");
+        make_dir("/dev");
+    }
+    ~fake_system()
+    {
+        set_sg_roots(nullptr, nullptr);
+        if (!root.empty())
+            std::system(("rm -rf '" + root + "'").c_str());
+    }
+    std::string sys() const { return root + "/sys"; }
+    std::string dev() const { return root + "/dev"; }
+
+    void make_dir(const std::string& path) const
+    {
+        std::string full = root;
+        size_t start = 1;
+        while (start <= path.size()) {
+            size_t slash = path.find('/', start);
+            if (slash == std::string::npos)
+                slash = path.size();
+            full = root + path.substr(0, slash);
+            mkdir(full.c_str(), 0755);
+            start = slash + 1;
+        }
+    }
+    void write_file(const std::string& path, const std::string& text) const
+    {
+        make_dir(path.substr(0, path.rfind('/')));
+        std::ofstream(root + path) << text;
+    }
+    void add_host(int number, const std::string& driver) const
+    {
+        write_file("/sys/class/scsi_host/host" + std::to_string(number) + "/proc_name", driver + "\n");
+    }
+    // sg < 0: no SCSI generic node.
+    void add_device(const std::string& hctl, int sg) const
+    {
+        std::string dir = "/sys/bus/scsi/devices/" + hctl;
+        write_file(dir + "/type", "0\n");
+        if (sg >= 0)
+            make_dir(dir + "/scsi_generic/sg" + std::to_string(sg));
+    }
+};
+
+srb_exec make_inquiry(int adapter, int target, int lun, uint8_t* data)
+{
+    srb_exec srb;
+    std::memset(&srb, 0, sizeof srb);
+    srb.command = SC_EXEC_SCSI_CMD;
+    srb.host_adapter = uint8_t(adapter);
+    srb.flags = 0x48;
+    srb.target = uint8_t(target);
+    srb.lun = uint8_t(lun);
+    srb.data_length = 40;
+    srb.data_buffer = data;
+    srb.sense_length = SENSE_LEN;
+    srb.cdb_length = 6;
+    srb.cdb[0] = 0x12;
+    srb.cdb[4] = 40;
+    return srb;
+}
+
+std::string capture_errors(FILE* f)
+{
+    fflush(f);
+    rewind(f);
+    std::string text;
+    char buffer[512];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, f)) > 0)
+        text.append(buffer, n);
+    return text;
+}
+
+} // namespace
+
+TEST(SgTopology, HostsInNumberOrderWithOneAdapterPerChannel)
+{
+    fake_system fs;
+    fs.add_host(10, "megaraid_sas");
+    fs.add_host(2, "scsi_debug");
+    fs.add_host(0, "virtio_scsi");
+    fs.add_host(1, "a_driver_name_longer_than_16");
+    fs.write_file("/sys/class/scsi_host/not_a_host/proc_name", "x\n");
+    fs.add_device("0:0:2:3", 2);
+    fs.add_device("0:0:0:0", 0);
+    fs.add_device("2:0:1:1", -1);
+    fs.write_file("/sys/bus/scsi/devices/2:0:1:1/scsi_generic:sg7/dev", "21:7\n"); // older kernels
+    fs.add_device("2:0:0:0", -1);
+    fs.add_device("10:2:5:0", 12);
+    fs.add_device("10:0:0:0", 11);
+    fs.add_device("7:0:0:0", 9); // a device of no listed host is ignored
+    fs.make_dir("/sys/bus/scsi/devices/host0");
+    fs.make_dir("/sys/bus/scsi/devices/target0:0:0");
+    fs.make_dir("/sys/bus/scsi/devices/0:0:x:0");
+    fs.make_dir("/sys/bus/scsi/devices/0:0:1");
+
+    sg_topology t;
+    ASSERT_EQ(read_sg_topology(fs.sys().c_str(), &t), 0);
+    ASSERT_EQ(t.adapters.size(), 5u);
+    const int hosts[] = {0, 1, 2, 10, 10};
+    const int channels[] = {0, 0, 0, 0, 2};
+    const char* drivers[] = {"virtio_scsi", "a_driver_name_lo", "scsi_debug", "megaraid_sas", "megaraid_sas"};
+    const size_t unit_counts[] = {2, 0, 2, 1, 1};
+    for (size_t i = 0; i < 5; i++) {
+        EXPECT_EQ(t.adapters[i].host_number, hosts[i]) << i;
+        EXPECT_EQ(t.adapters[i].channel, channels[i]) << i;
+        EXPECT_EQ(t.adapters[i].driver, drivers[i]) << i;
+        EXPECT_EQ(t.adapters[i].units.size(), unit_counts[i]) << i;
+    }
+    EXPECT_EQ(get_sg_support_info(t), 0x0105u);
+
+    const sg_unit* u = find_sg_unit(t, 0, 2, 3);
+    ASSERT_NE(u, nullptr);
+    EXPECT_EQ(u->sg_number, 2);
+    EXPECT_EQ(find_sg_unit(t, 0, 2, 0), nullptr); // a LUN 3 alone does not make a LUN 0
+    ASSERT_NE(find_sg_unit(t, 2, 1, 1), nullptr);
+    EXPECT_EQ(find_sg_unit(t, 2, 1, 1)->sg_number, 7);
+    ASSERT_NE(find_sg_unit(t, 2, 0, 0), nullptr);
+    EXPECT_EQ(find_sg_unit(t, 2, 0, 0)->sg_number, -1);
+    ASSERT_NE(find_sg_unit(t, 4, 5, 0), nullptr);
+    EXPECT_EQ(find_sg_unit(t, 4, 5, 0)->sg_number, 12);
+    EXPECT_EQ(find_sg_unit(t, 3, 5, 0), nullptr);
+    EXPECT_EQ(find_sg_unit(t, 5, 0, 0), nullptr);
+    EXPECT_EQ(find_sg_unit(t, -1, 0, 0), nullptr);
+}
+
+TEST(SgTopology, NoScsiSupportOrNoHostIsNotReady)
+{
+    fake_system fs;
+    sg_topology t;
+    EXPECT_EQ(read_sg_topology(fs.sys().c_str(), &t), -1);
+    EXPECT_TRUE(t.adapters.empty());
+    EXPECT_EQ(get_sg_support_info(t), 0xE800u);
+
+    fs.make_dir("/sys/class/scsi_host");
+    fs.add_device("0:0:0:0", 0); // a stray device folder without its host
+    EXPECT_EQ(read_sg_topology(fs.sys().c_str(), &t), 0);
+    EXPECT_TRUE(t.adapters.empty());
+    EXPECT_EQ(get_sg_support_info(t), 0xE800u);
+}
+
+TEST(SgTopology, HostAdapterInquiryAnswers)
+{
+    sg_topology t;
+    t.adapters.push_back({0, 0, "virtio_scsi", {}});
+    t.adapters.push_back({12, 1, "megaraid_sas", {}});
+    srb_ha_inquiry srb;
+    std::memset(&srb, 0, sizeof srb);
+    srb.host_adapter = 1;
+    ASSERT_EQ(answer_sg_ha_inquiry(t, &srb), SS_COMP);
+    EXPECT_EQ(srb.status, SS_COMP);
+    EXPECT_EQ(srb.adapter_count, 2);
+    EXPECT_EQ(std::memcmp(srb.manager_id, "Linux sg\0\0\0\0\0\0\0\0", 16), 0);
+    EXPECT_EQ(std::memcmp(srb.adapter_id, "megaraid_sas\0\0\0\0", 16), 0);
+    EXPECT_EQ(std::memcmp(srb.adapter_unique, "host12 channel 1", 16), 0);
+
+    srb.host_adapter = 0;
+    ASSERT_EQ(answer_sg_ha_inquiry(t, &srb), SS_COMP);
+    EXPECT_EQ(std::memcmp(srb.adapter_unique, "host0\0\0\0\0\0\0\0\0\0\0\0", 16), 0);
+
+    std::memset(&srb, 0, sizeof srb);
+    srb.host_adapter = 2;
+    EXPECT_EQ(answer_sg_ha_inquiry(t, &srb), SS_INVALID_HA);
+    EXPECT_EQ(srb.adapter_count, 0);
+    EXPECT_EQ(srb.manager_id[0], 0);
+}
+
+TEST(SgStatus, CompletedRequests)
+{
+    uint8_t data[40];
+    srb_exec srb = make_inquiry(0, 0, 0, data);
+    sg_outcome ok{};
+    EXPECT_EQ(translate_sg_outcome(ok, &srb), SS_COMP);
+    EXPECT_EQ(srb.status, SS_COMP);
+    EXPECT_EQ(srb.host_status, HASTAT_OK);
+    EXPECT_EQ(srb.target_status, STATUS_GOOD);
+
+    // Check condition, power-on reset: the sense reaches the record, the
+    // additional sense code at byte 12, cut at the sense length.
+    uint8_t sense[18] = {0x70, 0, 0x06, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x29, 0x00, 0, 0xAA, 0xBB, 0xCC};
+    sg_outcome check{0, STATUS_CHKCOND, 0, 0x08, sense, sizeof sense};
+    srb.sense[15] = 0x55; // left over from an earlier request
+    EXPECT_EQ(translate_sg_outcome(check, &srb), SS_ERR);
+    EXPECT_EQ(srb.host_status, HASTAT_OK);
+    EXPECT_EQ(srb.target_status, STATUS_CHKCOND);
+    EXPECT_EQ(srb.sense[2], 0x06);
+    EXPECT_EQ(srb.sense[SENSE_ASC], 0x29);
+    EXPECT_EQ(srb.sense[14], 0);
+    EXPECT_EQ(srb.sense[15], 0);
+
+    // Descriptor-format sense arrives with its code moved to byte 12.
+    uint8_t descriptor[8] = {0x72, 0x05, 0x24, 0x01, 0, 0, 0, 0};
+    sg_outcome check2{0, STATUS_CHKCOND, 0, 0x08, descriptor, sizeof descriptor};
+    EXPECT_EQ(translate_sg_outcome(check2, &srb), SS_ERR);
+    EXPECT_EQ(srb.sense[0], 0x70);
+    EXPECT_EQ(srb.sense[2], 0x05);
+    EXPECT_EQ(srb.sense[SENSE_ASC], 0x24);
+    EXPECT_EQ(srb.sense[13], 0x01);
+
+    // Busy and reservation conflict stay target statuses (not successes).
+    sg_outcome busy{0, 0x08, 0, 0, nullptr, 0};
+    EXPECT_EQ(translate_sg_outcome(busy, &srb), SS_ERR);
+    EXPECT_EQ(srb.target_status, 0x08);
+    EXPECT_EQ(srb.sense[SENSE_ASC], 0);
+}
+
+TEST(SgStatus, HostAndDriverFailures)
+{
+    uint8_t data[40];
+    srb_exec srb = make_inquiry(0, 0, 0, data);
+    // An absent target: virtio-scsi answers DID_BAD_TARGET, others DID_NO_CONNECT.
+    for (uint16_t did : {0x01, 0x04}) {
+        sg_outcome absent{0, 0, did, 0, nullptr, 0};
+        EXPECT_EQ(translate_sg_outcome(absent, &srb), SS_ERR) << did;
+        EXPECT_EQ(srb.host_status, HASTAT_SEL_TO) << did;
+    }
+    // Time-out, abort, transport and driver failures: a host status that is
+    // neither OK nor selection time-out nor over/underrun.
+    const sg_outcome failures[] = {
+        {0, 0, 0x03, 0, nullptr, 0}, // DID_TIME_OUT
+        {0, 0, 0x05, 0, nullptr, 0}, // DID_ABORT
+        {0, 0, 0x07, 0, nullptr, 0}, // DID_ERROR
+        {0, 0, 0x0E, 0, nullptr, 0}, // DID_TRANSPORT_DISRUPTED
+        {0, 0, 0, 0x06, nullptr, 0}, // DRIVER_TIMEOUT with good status
+        {0, 0, 0, 0x04, nullptr, 0}, // DRIVER_ERROR with good status
+    };
+    for (const auto& f : failures) {
+        EXPECT_EQ(translate_sg_outcome(f, &srb), SS_ERR);
+        EXPECT_NE(srb.host_status, HASTAT_OK);
+        EXPECT_NE(srb.host_status, HASTAT_SEL_TO);
+        EXPECT_NE(srb.host_status, HASTAT_DO_DU);
+    }
+    // Offline (ENXIO) or removed (ENODEV) devices fail without a status of
+    // their own; other errors of the call abort the request.
+    for (int error : {ENXIO, ENODEV}) {
+        sg_outcome gone{error, 0, 0, 0, nullptr, 0};
+        EXPECT_EQ(translate_sg_outcome(gone, &srb), SS_NO_DEVICE) << error;
+        EXPECT_EQ(srb.host_status, HASTAT_OK);
+    }
+    for (int error : {EIO, EPERM, ENOMEM, ENOTTY}) {
+        sg_outcome failed{error, 0, 0, 0, nullptr, 0};
+        uint8_t status = translate_sg_outcome(failed, &srb);
+        EXPECT_NE(status, SS_COMP) << error;
+        EXPECT_NE(status, SS_ERR) << error;
+        EXPECT_NE(status, SS_PENDING) << error;
+    }
+}
+
+TEST(SgManager, RequestsOnAFakeSystem)
+{
+    fake_system fs;
+    fs.add_host(3, "sym53c8xx");
+    fs.add_device("3:0:3:0", 4);
+    fs.add_device("3:0:4:0", 5);
+    fs.add_device("3:0:5:0", -1);
+    fs.write_file("/dev/sg4", "not a device\n"); // SG_IO on it fails with ENOTTY
+    set_sg_roots(fs.sys().c_str(), fs.dev().c_str());
+    const aspi_manager* m = platform_aspi_manager();
+    ASSERT_EQ(m->support_info(), 0x0101u);
+
+    FILE* err = tmpfile();
+    ASSERT_NE(err, nullptr);
+    set_error_stream(err);
+    uint8_t data[40] = {};
+
+    srb_exec srb = make_inquiry(0, 0, 0, data);
+    EXPECT_EQ(m->send_command(&srb), SS_ERR); // no device at 3:0:0:0
+    EXPECT_EQ(srb.status, SS_ERR);
+    EXPECT_EQ(srb.host_status, HASTAT_SEL_TO);
+
+    srb = make_inquiry(0, 3, 0, data);
+    uint32_t status = m->send_command(&srb);
+    EXPECT_EQ(status, srb.status);
+    EXPECT_NE(status, SS_COMP);
+    EXPECT_NE(status, SS_PENDING);
+
+    srb = make_inquiry(0, 4, 0, data); // /dev/sg5 is missing
+    EXPECT_EQ(m->send_command(&srb), SS_NO_DEVICE);
+
+    srb = make_inquiry(0, 5, 0, data); // no sg node: said once
+    EXPECT_EQ(m->send_command(&srb), SS_NO_DEVICE);
+    srb = make_inquiry(0, 5, 0, data);
+    EXPECT_EQ(m->send_command(&srb), SS_NO_DEVICE);
+
+    srb = make_inquiry(1, 3, 0, data);
+    EXPECT_EQ(m->send_command(&srb), SS_INVALID_HA);
+
+    srb = make_inquiry(0, 3, 0, data);
+    srb.cdb_length = 7;
+    EXPECT_EQ(m->send_command(&srb), SS_INVALID_SRB);
+    srb = make_inquiry(0, 3, 0, data);
+    srb.flags = 0x50; // data towards the device
+    EXPECT_EQ(m->send_command(&srb), SS_INVALID_SRB);
+    srb = make_inquiry(0, 3, 0, nullptr);
+    EXPECT_EQ(m->send_command(&srb), SS_INVALID_SRB);
+
+    set_error_stream(nullptr);
+    EXPECT_EQ(capture_errors(err),
+              "vexum: SCSI device 3:0:5:0 has no /dev/sg node (is the sg module loaded?)\n");
+    fclose(err);
+    m->shutdown();
+}
+
+TEST(SgManager, NoPermissionOnTheNodeIsSaidOnce)
+{
+    if (geteuid() == 0)
+        GTEST_SKIP() << "root opens any node: the permission check cannot be seen";
+    fake_system fs;
+    fs.add_host(0, "virtio_scsi");
+    fs.add_device("0:0:0:0", 0);
+    fs.add_device("0:0:1:0", 1);
+    fs.write_file("/dev/sg0", "");
+    fs.write_file("/dev/sg1", "");
+    chmod((fs.dev() + "/sg0").c_str(), 0);
+    chmod((fs.dev() + "/sg1").c_str(), 0);
+    set_sg_roots(fs.sys().c_str(), fs.dev().c_str());
+    const aspi_manager* m = platform_aspi_manager();
+
+    FILE* err = tmpfile();
+    ASSERT_NE(err, nullptr);
+    set_error_stream(err);
+    uint8_t data[40] = {};
+    for (int target : {0, 1}) {
+        srb_exec srb = make_inquiry(0, target, 0, data);
+        uint32_t status = m->send_command(&srb);
+        EXPECT_NE(status, SS_COMP);
+        EXPECT_NE(status, SS_NO_DEVICE); // a unit that is there but cannot be read is not "absent"
+    }
+    set_error_stream(nullptr);
+    EXPECT_EQ(capture_errors(err), "vexum: no permission to open " + fs.dev() +
+                                       "/sg0: SCSI devices can be read by root or by a user with read "
+                                       "access to /dev/sg*\n");
+    fclose(err);
+}
