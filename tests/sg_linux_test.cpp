@@ -10,11 +10,13 @@
 #include <string>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "aspi/manager.h"
 #include "aspi/sg_linux.h"
 #include "format/output.h"
+#include "harness.h"
 
 namespace {
 
@@ -362,3 +364,150 @@ TEST(SgManager, NoPermissionOnTheNodeIsSaidOnce)
                                        "access to /dev/sg*\n");
     fclose(err);
 }
+
+TEST(SgManager, NoScsiHostEndsTheRunWithTheManagerMessages)
+{
+    fake_system fs;
+    fs.make_dir("/sys/class/scsi_host"); // SCSI support, but not one host
+    set_sg_roots(fs.sys().c_str(), fs.dev().c_str());
+    run_result r = run_in_process({});
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "Error:Can't initialize ASPI Manager.E800\nASPI manager initilize error!\n");
+}
+
+// The machine tests boot a guest with emulated SCSI devices (the rig of
+// ../shared/vm) and check vexum's scan there against the kernel's view and
+// sg3_utils, then replay the guest's trace here.
+namespace {
+
+std::string shell_output(const std::string& command, int* exit_code)
+{
+    std::string text;
+    FILE* p = popen(command.c_str(), "r");
+    if (!p) {
+        *exit_code = -1;
+        return text;
+    }
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, p)) > 0)
+        text.append(buffer, n);
+    int status = pclose(p);
+    *exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return text;
+}
+
+// Why the machine cannot be booted here, or "" when it can.
+std::string find_machine_obstacle(const std::string& rig)
+{
+    int rc;
+    if (access(rig.c_str(), X_OK) != 0)
+        return "no test machine rig at " + rig;
+    shell_output("command -v qemu-system-x86_64 >/dev/null", &rc);
+    if (rc != 0)
+        return "qemu-system-x86_64 is not installed";
+    shell_output("ls /boot/vmlinuz-* >/dev/null 2>&1", &rc);
+    if (rc != 0)
+        return "no kernel image in /boot (linux-image-amd64)";
+    shell_output("command -v sg_inq lsscsi cpio flock >/dev/null", &rc);
+    if (rc != 0)
+        return "sg3-utils, lsscsi, cpio or flock is not installed";
+    return "";
+}
+
+struct machine_run {
+    int exit_code;
+    std::string output;
+    std::string out_dir;
+};
+
+// Boots the machine with rig_options, runs the checks there and leaves their
+// files in out_dir. The guest has the C and C++ runtimes; every other library
+// of the binary (libiscsi, the sanitizer runtimes) goes along with it.
+machine_run run_machine_checks(const std::string& rig, const std::string& rig_options, const std::string& dir)
+{
+    std::string job = dir + "/job";
+    std::string out = dir + "/out";
+    int rc;
+    shell_output("mkdir -p '" + job + "' '" + out + "' && cp '" VEXUM_BINARY "' '" VEXUM_SOURCE_DIR
+                 "/tests/vm/scan-checks.sh' '" + job + "/' && ldd '" VEXUM_BINARY
+                 "' | sed -n 's/.*=> \\(\\/[^ ]*\\) .*/\\1/p' | grep -Ev '/(libc|libm|libstdc\\+\\+|libgcc_s)\\.so' | xargs -r cp -L -t '" + job + "/'",
+                 &rc);
+    machine_run r;
+    r.out_dir = out;
+    // One machine at a time: the rig builds its kernel files and images on
+    // first use, and parallel machines would only slow each other down.
+    r.output = shell_output("flock /tmp/vexum-vm.lock '" + rig + "' -t 400 " + rig_options + " -o '" + out + "' '" + job +
+                                "' 'LD_LIBRARY_PATH=/job ASAN_OPTIONS=detect_leaks=0 OUT=/out sh ./scan-checks.sh' 2>&1",
+                            &r.exit_code);
+    return r;
+}
+
+int count_passed_checks(const std::string& output)
+{
+    size_t at = output.find("checks: ");
+    if (at == std::string::npos)
+        return -1;
+    int passed = -1, failed = -1;
+    if (std::sscanf(output.c_str() + at, "checks: %d passed, %d failed", &passed, &failed) != 2 || failed != 0)
+        return -1;
+    return passed;
+}
+
+struct machine_case {
+    const char* name;
+    const char* rig_options;
+    int checks; // how many checks the script makes on the machine's devices
+};
+
+void PrintTo(const machine_case& c, std::ostream* os) { *os << c.name; }
+
+class SgMachine : public testing::TestWithParam<machine_case> {};
+
+} // namespace
+
+TEST_P(SgMachine, ScanAgreesWithTheKernelAndTheTraceReplays)
+{
+    const machine_case& c = GetParam();
+    std::string rig = VEXUM_SOURCE_DIR "/../shared/vm/run-in-vm.sh";
+    std::string obstacle = find_machine_obstacle(rig);
+    if (!obstacle.empty())
+        GTEST_SKIP() << obstacle;
+    char pattern[] = "/tmp/vexum-vm-test-XXXXXX";
+    const char* made = mkdtemp(pattern);
+    ASSERT_NE(made, nullptr);
+    std::string dir = made;
+
+    machine_run r = run_machine_checks(rig, c.rig_options, dir);
+    EXPECT_EQ(r.exit_code, 0) << r.output;
+    int passed = count_passed_checks(r.output);
+    EXPECT_EQ(passed, c.checks) << r.output;
+
+    // The trace recorded in the machine replays here to the same report.
+    std::string report = read_text_file(r.out_dir + "/scan.txt");
+    EXPECT_NE(report.find(")ID:"), std::string::npos) << "no device in the traced scan";
+    EXPECT_EQ(read_text_file(r.out_dir + "/scan.err"), "");
+    run_result replay = run_binary({"-bus", r.out_dir + "/scan.bus", "-l", "-dp"});
+    EXPECT_EQ(replay.exit_code, 0) << replay.err;
+    EXPECT_EQ(replay.err, "");
+    EXPECT_EQ(replay.out, report);
+    std::system(("rm -rf '" + dir + "'").c_str());
+}
+
+// Each check of the script counts once: 2 scans x (exit code, standard
+// error, device lines, line count), the adapter lines, 3 permission checks,
+// the traced scan (13 in all), and 3 text comparisons per unit listed by each
+// scan.
+INSTANTIATE_TEST_SUITE_P(
+    Guests, SgMachine,
+    testing::Values(
+        // virtio-scsi disk, CD, LUN-3-only disk; LSI parallel SCSI; LIO; 4 scsi_debug disks
+        machine_case{"QemuLsiLioAndScsiDebug", "-L -T", 13 + 3 * (6 + 9)},
+        // scsi_debug CD-ROM units with 2048-byte blocks, 3 targets x 3 LUNs
+        machine_case{"ScsiDebugCdRoms", "-Q -s 'ptype=5 sector_size=2048 num_tgts=3 max_luns=3 dev_size_mb=8'",
+                     13 + 3 * (3 + 9)},
+        // scsi_debug disks with 4096-byte blocks
+        machine_case{"ScsiDebug4k", "-Q -s 'ptype=0 sector_size=4096 num_tgts=2 max_luns=1 dev_size_mb=16'",
+                     13 + 3 * (2 + 2)}),
+    [](const testing::TestParamInfo<machine_case>& info) { return std::string(info.param.name); });

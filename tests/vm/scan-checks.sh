@@ -1,0 +1,142 @@
+#!/bin/sh
+# Runs inside the test machine (busybox sh, in the folder that holds ./vexum).
+# Scans the machine's SCSI buses with vexum and checks each line against what
+# the kernel (sysfs, lsscsi) and sg3_utils report about the same devices.
+# Prints one "FAIL: ..." block per mismatch and ends with
+# "checks: N passed, M failed". With OUT set, the reports and a trace of the
+# full scan are left there for the host to replay.
+V=./vexum
+pass=0
+fail=0
+
+check() { # name expected actual
+    if [ "$2" = "$3" ]; then
+        pass=$((pass + 1))
+    else
+        fail=$((fail + 1))
+        echo "FAIL: $1"
+        echo "  expected: [$2]"
+        echo "  got:      [$3]"
+    fi
+}
+
+type_text() {
+    case $1 in
+    0) echo "Direct access device" ;;
+    1) echo "Sequential device" ;;
+    2) echo "Printer device" ;;
+    3) echo "Processor device" ;;
+    4) echo "Write-once device" ;;
+    5) echo "CD-ROM device" ;;
+    6) echo "Scaner device" ;;
+    7) echo "Optical memory device" ;;
+    8) echo "Medium changer device" ;;
+    9) echo "Communication device" ;;
+    *) printf 'Unkown device (%02XH)\n' "$1" ;;
+    esac
+}
+
+# Position of a kernel host number among all hosts (the adapter number).
+adapter_of() {
+    ls /sys/class/scsi_host | sed 's/^host//' | sort -n | awk -v h="$1" '$1 == h { print NR - 1 }'
+}
+
+# One field of sg_inq's decoded standard INQUIRY answer ("version=0x05" ...).
+# sg_inq is asked once per node.
+inq() {
+    [ -f "/tmp/inq.$1" ] || sg_inq "/dev/$1" > "/tmp/inq.$1" 2>/dev/null
+    cat "/tmp/inq.$1"
+}
+inq_field() { # sgnode name
+    inq "$1" | tr ' ' '\n' | sed -n "s/^$2=//p" | head -1
+}
+inq_text() { # sgnode "Vendor identification"
+    inq "$1" | sed -n "s/^ *$2: *//p" | sed 's/ *$//' | head -1
+}
+
+# The device line that vexum must print for H:C:T:L, from sysfs and sg_inq.
+expected_line() {
+    hctl=$1
+    d=/sys/bus/scsi/devices/$hctl
+    IFS=: read -r h c t l <<EOF
+$hctl
+EOF
+    sg=$(ls "$d/scsi_generic")
+    a=$(adapter_of "$h")
+    version=$(inq_field "$sg" version)
+    rmb=$(inq_field "$sg" RMB)
+    rdf=$(inq_field "$sg" Resp_data_format)
+    case $((version)) in 1) vt=SCSI-1 ;; 2) vt=SCSI-2 ;; *) vt="" ;; esac
+    [ "$rmb" = 1 ] && rt=Removable || rt=Rigid
+    if [ "$rdf" = 0 ]; then
+        vendor="" product="" rev=""
+    else
+        vendor=$(cat "$d/vendor") product=$(cat "$d/model") rev=$(cat "$d/rev")
+    fi
+    printf '%X)ID:%X-%X %5s %-8s %-16s %-4s %-9s - %s\n' "$a" "$t" "$l" "$vt" "$vendor" "$product" "$rev" "$rt" \
+        "$(type_text "$(cat "$d/type")")"
+}
+
+# sysfs and sg_inq must agree on the texts that the device line is made of.
+check_texts() {
+    d=/sys/bus/scsi/devices/$1
+    sg=$(ls "$d/scsi_generic")
+    check "$1 vendor: sysfs against sg_inq" "$(inq_text "$sg" "Vendor identification")" "$(sed 's/ *$//' "$d/vendor")"
+    check "$1 product: sysfs against sg_inq" "$(inq_text "$sg" "Product identification")" "$(sed 's/ *$//' "$d/model")"
+    check "$1 revision: sysfs against sg_inq" "$(inq_text "$sg" "Product revision level")" "$(sed 's/ *$//' "$d/rev")"
+}
+
+# Units lsscsi lists at targets 0-6 and LUNs 0-7, ordered as the scan walks
+# them (adapter, target, LUN); $1 = "all" or "lun0".
+listed_units() {
+    lsscsi | sed -n 's/^\[\([0-9]*\):\([0-9]*\):\([0-9]*\):\([0-9]*\)\].*/\1 \2 \3 \4/p' |
+        while read -r h c t l; do
+            [ "$t" -le 6 ] && [ "$l" -le 7 ] || continue
+            [ "$1" = lun0 ] && [ "$l" != 0 ] && continue
+            echo "$(adapter_of "$h") $t $l $h:$c:$t:$l"
+        done | sort -n -k1,1 -k2,2 -k3,3 | cut -d' ' -f4
+}
+
+for mode in lun0 all; do
+    if [ $mode = all ]; then $V -l > scan.txt 2> scan.err; else $V > scan.txt 2> scan.err; fi
+    check "exit code of the $mode scan" 0 $?
+    check "standard error of the $mode scan" "" "$(cat scan.err)"
+    expected=""
+    for u in $(listed_units $mode); do
+        check_texts "$u"
+        expected="$expected$(expected_line "$u")
+"
+    done
+    check "device lines of the $mode scan" "$expected" "$(grep ')ID:' scan.txt)
+"
+    check "lines of the $mode scan found by lsscsi" "$(listed_units $mode | wc -l)" "$(grep -c ')ID:' scan.txt)"
+done
+
+# Adapter lines: one per kernel host, in host number order, naming the driver.
+expected=""
+for h in $(ls /sys/class/scsi_host | sed 's/^host//' | sort -n); do
+    expected="$expected$(printf 'Host adapter #%d - Linux sg         %-16s %-16s' "$(adapter_of "$h")" \
+        "$(cat /sys/class/scsi_host/host$h/proc_name)" "host$h")
+"
+done
+check "adapter lines" "$expected" "$(grep '^Host adapter' scan.txt)
+"
+
+# A user who may not open /dev/sg* is told so, once.
+# (the machine's root file system is built private to root: open it up)
+find / -xdev -exec chmod go+rX {} + 2>/dev/null
+grep -q '^nobody:' /etc/passwd || echo 'nobody:x:65534:65534:nobody:/:/bin/sh' >> /etc/passwd
+su -s /bin/sh nobody -c "cd $(pwd) && $V" > /tmp/user.txt 2> /tmp/user.err
+check "exit code without permission" 0 $?
+check "device lines without permission" 0 "$(grep -c ')ID:' /tmp/user.txt)"
+first=/dev/$(ls "/sys/bus/scsi/devices/$(listed_units lun0 | head -1)/scsi_generic")
+check "message without permission" \
+    "vexum: no permission to open $first: SCSI devices can be read by root or by a user with read access to /dev/sg*" \
+    "$(cat /tmp/user.err)"
+
+if [ -n "$OUT" ]; then
+    $V -l -dp -trace "$OUT/scan.bus" > "$OUT/scan.txt" 2> "$OUT/scan.err"
+    check "exit code of the traced scan" 0 $?
+fi
+echo "checks: $pass passed, $fail failed"
+[ $fail = 0 ]
