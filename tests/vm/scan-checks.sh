@@ -4,7 +4,8 @@
 # the kernel (sysfs, lsscsi) and sg3_utils report about the same devices.
 # Prints one "FAIL: ..." block per mismatch and ends with
 # "checks: N passed, M failed". With OUT set, the reports and a trace of the
-# full scan are left there for the host to replay.
+# full scan are left there for the host to replay. SDEBUG_VARIANTS lists
+# further scsi_debug configurations to reload and check in the same boot.
 V=./vexum
 pass=0
 fail=0
@@ -97,30 +98,57 @@ listed_units() {
         done | sort -n -k1,1 -k2,2 -k3,3 | cut -d' ' -f4
 }
 
-for mode in lun0 all; do
-    if [ $mode = all ]; then $V -l > scan.txt 2> scan.err; else $V > scan.txt 2> scan.err; fi
-    check "exit code of the $mode scan" 0 $?
-    check "standard error of the $mode scan" "" "$(cat scan.err)"
+# The scans of one configuration of the machine; tag names the trace and
+# report of the full scan left in $OUT.
+check_scans() {
+    tag=$1
+    for mode in lun0 all; do
+        if [ $mode = all ]; then $V -l > scan.txt 2> scan.err; else $V > scan.txt 2> scan.err; fi
+        check "$tag: exit code of the $mode scan" 0 $?
+        check "$tag: standard error of the $mode scan" "" "$(cat scan.err)"
+        expected=""
+        for u in $(listed_units $mode); do
+            check_texts "$u"
+            expected="$expected$(expected_line "$u")
+"
+        done
+        check "$tag: device lines of the $mode scan" "$expected" "$(grep ')ID:' scan.txt)
+"
+        check "$tag: lines of the $mode scan found by lsscsi" "$(listed_units $mode | wc -l)" "$(grep -c ')ID:' scan.txt)"
+    done
+
+    # Adapter lines: one per kernel host, in host number order, naming the driver.
     expected=""
-    for u in $(listed_units $mode); do
-        check_texts "$u"
-        expected="$expected$(expected_line "$u")
+    for h in $(ls /sys/class/scsi_host | sed 's/^host//' | sort -n); do
+        expected="$expected$(printf 'Host adapter #%d - Linux sg         %-16s %-16s' "$(adapter_of "$h")" \
+            "$(cat /sys/class/scsi_host/host$h/proc_name)" "host$h")
 "
     done
-    check "device lines of the $mode scan" "$expected" "$(grep ')ID:' scan.txt)
+    check "$tag: adapter lines" "$expected" "$(grep '^Host adapter' scan.txt)
 "
-    check "lines of the $mode scan found by lsscsi" "$(listed_units $mode | wc -l)" "$(grep -c ')ID:' scan.txt)"
-done
+    out=${OUT:-/tmp}
+    $V -l -dp -trace "$out/scan-$tag.bus" > "$out/scan-$tag.txt" 2> "$out/scan-$tag.err"
+    check "$tag: exit code of the traced scan" 0 $?
+}
 
-# Adapter lines: one per kernel host, in host number order, naming the driver.
-expected=""
-for h in $(ls /sys/class/scsi_host | sed 's/^host//' | sort -n); do
-    expected="$expected$(printf 'Host adapter #%d - Linux sg         %-16s %-16s' "$(adapter_of "$h")" \
-        "$(cat /sys/class/scsi_host/host$h/proc_name)" "host$h")
-"
-done
-check "adapter lines" "$expected" "$(grep '^Host adapter' scan.txt)
-"
+# Waits until every SCSI device has its sg node (and disks and CDs their
+# block device), at most 10 s.
+settle() {
+    i=0
+    while [ $i -lt 100 ]; do
+        ok=1
+        for d in /sys/bus/scsi/devices/*:*:*:*; do
+            [ -e "$d" ] || continue
+            [ -d "$d/scsi_generic" ] || ok=0
+            case "$(cat "$d/type")" in 0 | 5 | 7 | 14) [ -d "$d/block" ] || ok=0 ;; esac
+        done
+        [ $ok = 1 ] && return
+        sleep 0.1
+        i=$((i + 1))
+    done
+}
+
+check_scans boot
 
 # A user who may not open /dev/sg* is told so, once.
 # (the machine's root file system is built private to root: open it up)
@@ -134,9 +162,22 @@ check "message without permission" \
     "vexum: no permission to open $first: SCSI devices can be read by root or by a user with read access to /dev/sg*" \
     "$(cat /tmp/user.err)"
 
-if [ -n "$OUT" ]; then
-    $V -l -dp -trace "$OUT/scan.bus" > "$OUT/scan.txt" 2> "$OUT/scan.err"
-    check "exit code of the traced scan" 0 $?
-fi
+# Further scsi_debug configurations ("params;params;..."), loaded in turn.
+saved_ifs=$IFS
+IFS=';'
+# shellcheck disable=SC2086
+set -- $SDEBUG_VARIANTS
+IFS=$saved_ifs
+n=0
+for params in "$@"; do
+    n=$((n + 1))
+    rmmod scsi_debug 2>/dev/null
+    # shellcheck disable=SC2086
+    modprobe scsi_debug $params
+    check "scsi_debug $params loads" 0 $?
+    settle
+    check_scans variant$n
+done
+
 echo "checks: $pass passed, $fail failed"
 [ $fail = 0 ]
