@@ -144,6 +144,48 @@ TEST_F(IscsiReport, PartitionDetailsOfTheDisk)
     EXPECT_EQ(r.err, "");
 }
 
+// The disk's details as the rig sets them up. tgt pads the serial number to
+// 36 characters with leading blanks, so the value runs past the column. The
+// target answers no peripheral device page (09h), no notch page (0Ch) and no
+// READ DEFECT DATA: those print nothing.
+TEST_F(IscsiReport, DeviceDetailsOfTheDisk)
+{
+    const std::string details = "  VPD:Unit serial number     " + std::string(29, ' ') + "VXD0001\n"
+                                "  DRP:Buffer full  ratio           128/256\n"
+                                "  DRP:Buffer empty ratio            64/256\n"
+                                "  DRP:Bus inactive limit         Limitless\n"
+                                "  DRP:Disconnect limit time      Limitless\n"
+                                "  DRP:Connect time limit         Limitless\n"
+                                "  DRP:Maximum burst size             8,192 bytes\n"
+                                "  DRP:Data trans. disconnect             0\n"
+                                "  FMT:Track per zone                     8\n"
+                                "  FMT:Alternate sec per zone             1\n"
+                                "  FMT:Alternate trk per zone             0\n"
+                                "  FMT:Alternate trk per unit             2\n"
+                                "  FMT:Sector per track                  32\n"
+                                "  FMT:Physical sector size             512\n"
+                                "  FMT:Interleave factor                  1\n"
+                                "  FMT:Track skew factor                  3\n"
+                                "  FMT:Cylinder skew factor               5\n"
+                                "  DRV:Cylinder number                1,024\n"
+                                "  DRV:Head number                       64\n"
+                                "  DRV:Drive step rate                   10\n"
+                                "  DRV:Landing zone cylinder          1,023\n"
+                                "  DRV:Revolutions per minute         5,400\n"
+                                "  CSH:Write cache                   Enable\n"
+                                "  CSH:Read  cache                   Enable\n"
+                                "  CSH:Read  data priority                2\n"
+                                "  CSH:Write data priority                1\n"
+                                "  CSH:Disable prefetch trans         1,000\n"
+                                "  CSH:Minimum prefetch                   0\n"
+                                "  CSH:Maximum prefetch                 256\n"
+                                "  CHS:Max. prefetch ceiling            512\n";
+    run_result r = run_binary({"-iscsi", portal(), "-scsi", "0:0:1", "-d"});
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.out, adapter_line(portal()) + disk + details + disk_report);
+    EXPECT_EQ(r.err, "");
+}
+
 TEST_F(IscsiReport, CdTrackTableReadsTheMissingLeadOutBytesAsZero)
 {
     struct stat st {};

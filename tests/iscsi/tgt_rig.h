@@ -220,6 +220,21 @@ inline int rig_configure(const tgt_rig& rig)
         {"--mode logicalunit --op update --tid 1 --lun 3 --params " RIG_ID("RIG-TAPE", "3", 1), ""},
         {"--mode logicalunit --op update --tid 2 --lun 0 --params " RIG_ID("SECOND-CONTROL", "1.0", 0), ""},
         {"--mode logicalunit --op update --tid 2 --lun 1 --params " RIG_ID("SECOND-CD", "1.0", 1), ""},
+        // The disk's serial number and mode pages (page code, subpage, length, then the page bytes from 2):
+        // 02h: full ratio 128, empty ratio 64, no time limits, bursts of 16 x 512 bytes;
+        // 03h: 8 tracks per zone, 1 alternate sector per zone, 0 alternate tracks per zone, 2 per unit,
+        //      32 sectors per track, 512-byte sectors, interleave 1, track skew 3, cylinder skew 5;
+        // 04h: 1,024 cylinders, 64 heads, step rate 10, landing zone 1,023, 5,400 rpm;
+        // 08h: write cache on, read cache on, priorities 2 and 1, prefetch 1,000 / 0 / 256 / 512.
+        {"--mode logicalunit --op update --tid 1 --lun 1 --params scsi_sn=VXD0001", ""},
+        {"--mode logicalunit --op update --tid 1 --lun 1 --params mode_page=2:0:14:128:64:0:0:0:0:0:0:0:16:0:0:0:0", ""},
+        {"--mode logicalunit --op update --tid 1 --lun 1 --params "
+         "mode_page=3:0:22:0:8:0:1:0:0:0:2:0:32:2:0:0:1:0:3:0:5:64:0:0:0",
+         ""},
+        {"--mode logicalunit --op update --tid 1 --lun 1 --params "
+         "mode_page=4:0:22:0:4:0:64:0:0:0:0:0:0:0:10:0:3:255:0:0:0:21:24:0:0",
+         ""},
+        {"--mode logicalunit --op update --tid 1 --lun 1 --params mode_page=8:0:18:4:33:3:232:0:0:1:0:2:0:0:0:0:0:0:0:0:0", ""},
     };
     for (auto& step : steps) {
         std::string args = step[0];
