@@ -67,6 +67,15 @@ const std::string partition_2_details = "        Partition start             34,
 const std::string partition_3_details = "        Partition start             51,200 (    C800H)\n"
                                         "        Partition size              12,288 (    3000H)\n";
 
+// Page 02h as the rig sets it up for the disk and the tape.
+const std::string disconnect_page = "  DRP:Buffer full  ratio           128/256\n"
+                                    "  DRP:Buffer empty ratio            64/256\n"
+                                    "  DRP:Bus inactive limit         Limitless\n"
+                                    "  DRP:Disconnect limit time      Limitless\n"
+                                    "  DRP:Connect time limit         Limitless\n"
+                                    "  DRP:Maximum burst size             8,192 bytes\n"
+                                    "  DRP:Data trans. disconnect             0\n";
+
 const std::string disk_report = disk_format + partition_1 + partition_2 + partition_3 + free_space;
 
 // A CD of `blocks` blocks of 2,048 with one data track from address 0.
@@ -150,14 +159,7 @@ TEST_F(IscsiReport, PartitionDetailsOfTheDisk)
 // READ DEFECT DATA: those print nothing.
 TEST_F(IscsiReport, DeviceDetailsOfTheDisk)
 {
-    const std::string details = "  VPD:Unit serial number     " + std::string(29, ' ') + "VXD0001\n"
-                                "  DRP:Buffer full  ratio           128/256\n"
-                                "  DRP:Buffer empty ratio            64/256\n"
-                                "  DRP:Bus inactive limit         Limitless\n"
-                                "  DRP:Disconnect limit time      Limitless\n"
-                                "  DRP:Connect time limit         Limitless\n"
-                                "  DRP:Maximum burst size             8,192 bytes\n"
-                                "  DRP:Data trans. disconnect             0\n"
+    const std::string details = "  VPD:Unit serial number     " + std::string(29, ' ') + "VXD0001\n" + disconnect_page +
                                 "  FMT:Track per zone                     8\n"
                                 "  FMT:Alternate sec per zone             1\n"
                                 "  FMT:Alternate trk per zone             0\n"
@@ -183,6 +185,39 @@ TEST_F(IscsiReport, DeviceDetailsOfTheDisk)
     run_result r = run_binary({"-iscsi", portal(), "-scsi", "0:0:1", "-d"});
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_EQ(r.out, adapter_line(portal()) + disk + details + disk_report);
+    EXPECT_EQ(r.err, "");
+}
+
+// The tape's details. tgt answers variable block limits (at most 1 MiB, at
+// least 4 bytes) and one block descriptor with 0 blocks of length 0.
+TEST_F(IscsiReport, DeviceDetailsOfTheTape)
+{
+    const std::string details = "  VPD:Unit serial number     " + std::string(29, ' ') + "VXT0001\n" + disconnect_page +
+                                "  RBL:Maximum block size         1,048,576\n"
+                                "  RBL:Minimum block size                 4\n"
+                                "  DCP:Block number                       0\n"
+                                "  DCP:Block length                       0\n"
+                                "  DCP:Active format                     01\n"
+                                "  DCP:Active partition                  00\n"
+                                "  DCP:Write buffer full ratio      Default\n"
+                                "  DCP:Read buffer empty ratio      128/256\n"
+                                "  DCP:Write delay time               1,000 ms\n"
+                                "  DCP:Data buffer recovery         Disable\n"
+                                "  DCP:Block identifiers supported   Enable\n"
+                                "  DCP:Report setmarks              Disable\n"
+                                "  DCP:Automatic velocity control   Default\n"
+                                "  DCP:Stop on consecutive filemakrs      2\n"
+                                "  DCP:Recover buffer order            LIFO\n"
+                                "  DCP:Report early warning           Write\n"
+                                "  DCP:Gap size           data block update\n"
+                                "  DCP:EOD defined                        1\n"
+                                "  DCP:Enable EOD genaration         Enable\n"
+                                "  DCP:Synchronize at early warning  Enable\n"
+                                "  DCP:Buffer size at EW              1,024\n"
+                                "  DCP:Data compress method              01\n";
+    run_result r = run_binary({"-iscsi", portal(), "-scsi", "0:0:3", "-d"});
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.out, adapter_line(portal()) + tape + details);
     EXPECT_EQ(r.err, "");
 }
 

@@ -235,6 +235,14 @@ inline int rig_configure(const tgt_rig& rig)
          "mode_page=4:0:22:0:4:0:64:0:0:0:0:0:0:0:10:0:3:255:0:0:0:21:24:0:0",
          ""},
         {"--mode logicalunit --op update --tid 1 --lun 1 --params mode_page=8:0:18:4:33:3:232:0:0:1:0:2:0:0:0:0:0:0:0:0:0", ""},
+        // The tape's serial number, the same page 02h as the disk, and page 10h: active format 1,
+        // partition 0, write buffer full ratio 0 (default), read buffer empty ratio 128, write delay
+        // 10 x 100 ms, byte 8 = 4Ah (block identifiers, 2 consecutive filemarks, LIFO), gap size 1,
+        // byte 10 = 38h (end of data 1, EOD generation, synchronize at early warning), 1,024 bytes
+        // at early warning, compression algorithm 1.
+        {"--mode logicalunit --op update --tid 1 --lun 3 --params scsi_sn=VXT0001", ""},
+        {"--mode logicalunit --op update --tid 1 --lun 3 --params mode_page=2:0:14:128:64:0:0:0:0:0:0:0:16:0:0:0:0", ""},
+        {"--mode logicalunit --op update --tid 1 --lun 3 --params mode_page=16:0:14:1:0:0:128:0:10:74:1:56:0:4:0:1:0", ""},
     };
     for (auto& step : steps) {
         std::string args = step[0];
