@@ -40,57 +40,59 @@ int decode_ibm_floppy(const sector_source*, uint32_t sector_size, uint64_t mediu
     return 0;
 }
 
-// The table addresses of one extended chain already walked, so that a link
-// back to any of them ends the walk. Open addressing in a power-of-two
-// array grown at half load: each link costs a constant time on average and
-// the set holds 8 bytes a table (about 2 MiB at the link cap).
+// The extended boot records of one chain already walked, so that a link
+// back to any of them ends the walk. Every record lies at the first one's
+// address plus the 32-bit offset of its link, so the set keeps the offsets
+// (sector 0, the master boot record, is not among them). Open addressing in
+// a power-of-two array grown at half load: each link costs a constant time
+// on average and the set holds 4 bytes a record (1 MiB at the link cap).
 struct table_set {
-    std::vector<uint64_t> slots; // 0 marks a free slot; sector 0 is kept apart
+    std::vector<uint32_t> slots; // offset + 1; 0 marks a free slot
     size_t count = 0;
-    bool holds_zero = false;
+    bool holds_last = false; // offset FFFFFFFFh, which has no slot value
 };
 
-static size_t slot_of(uint64_t address, size_t mask)
+static size_t slot_of(uint32_t value, size_t mask)
 {
-    address ^= address >> 33;
-    address *= 0xFF51AFD7ED558CCDull;
-    address ^= address >> 33;
-    return size_t(address) & mask;
+    uint64_t h = value * 0xFF51AFD7ED558CCDull;
+    h ^= h >> 32;
+    return size_t(h) & mask;
 }
 
-static void place_address(std::vector<uint64_t>* slots, uint64_t address)
+static void place_value(std::vector<uint32_t>* slots, uint32_t value)
 {
     size_t mask = slots->size() - 1;
-    size_t i = slot_of(address, mask);
+    size_t i = slot_of(value, mask);
     while ((*slots)[i] != 0)
         i = (i + 1) & mask;
-    (*slots)[i] = address;
+    (*slots)[i] = value;
 }
 
-// Adds the address; false when it was there already.
-static bool add_table_address(table_set* set, uint64_t address)
+// Adds the offset; false when it was there already.
+static bool add_table_offset(table_set* set, uint32_t offset)
 {
-    if (address == 0) {
-        bool added = !set->holds_zero;
-        set->holds_zero = true;
+    if (offset == UINT32_MAX) {
+        bool added = !set->holds_last;
+        set->holds_last = true;
         return added;
     }
+    uint32_t value = offset + 1;
     if (set->slots.empty())
         set->slots.assign(64, 0);
     size_t mask = set->slots.size() - 1;
-    for (size_t i = slot_of(address, mask); set->slots[i] != 0; i = (i + 1) & mask) {
-        if (set->slots[i] == address)
+    for (size_t i = slot_of(value, mask); set->slots[i] != 0; i = (i + 1) & mask) {
+        if (set->slots[i] == value)
             return false;
     }
     if (2 * (set->count + 1) > set->slots.size()) {
-        std::vector<uint64_t> grown(set->slots.size() * 2, 0);
-        for (uint64_t a : set->slots) {
-            if (a != 0)
-                place_address(&grown, a);
+        std::vector<uint32_t> grown(set->slots.size() * 2, 0);
+        for (uint32_t v : set->slots) {
+            if (v != 0)
+                place_value(&grown, v);
         }
         set->slots.swap(grown);
     }
-    place_address(&set->slots, address);
+    place_value(&set->slots, value);
     set->count++;
     return true;
 }
@@ -165,7 +167,6 @@ int decode_ibm_hard_disk(const sector_source* source, uint32_t sector_size, uint
 
     hard_disk_walk walk{source, sector_size, medium_sectors, sector0, 0, 0};
     table_set walked;
-    add_table_address(&walked, 0);
     uint64_t table_base = 0;
     uint64_t extended_base = 0;
     uint32_t links = 0;
@@ -196,7 +197,8 @@ int decode_ibm_hard_disk(const sector_source* source, uint32_t sector_size, uint
                                format_grouped64(next, number));
                     return -1;
                 }
-                if (!add_table_address(&walked, next)) {
+                // Only the first link can lead to sector 0, with an offset 0.
+                if (next == 0 || !add_table_offset(&walked, uint32_t(next - extended_base))) {
                     out_printf("  (--)  Extended chain stopped: link to sector %s walked before\n",
                                format_grouped64(next, number));
                     return -1;
