@@ -34,7 +34,7 @@ struct answer {
 struct unit_description {
     int adapter = 0, target = 0, lun = 0;
     std::string image_path;
-    std::unique_ptr<std::ifstream> image;
+    std::shared_ptr<std::ifstream> image; // shared by the units of one file
     uint32_t block_length = 0;
     uint64_t image_blocks = 0;
     long attention = 0;
@@ -72,6 +72,7 @@ struct parser {
     adapter_description* adapter = nullptr;
     unit_description* unit = nullptr;
     answer* current = nullptr;
+    std::map<std::string, std::shared_ptr<std::ifstream>> images; // by path
 
     bool fail(const std::string& reason)
     {
@@ -236,15 +237,26 @@ bool open_image(parser& p, const std::vector<token>& tokens)
     std::string path = tokens[1].text;
     if (!path.empty() && path[0] != '/' && !p.base_dir.empty())
         path = p.base_dir + "/" + path;
-    auto file = std::make_unique<std::ifstream>(path, std::ios::binary);
-    if (!*file)
+    // One unbuffered stream per image file, whatever the number of units
+    // that read it: every read positions the stream first, and a bus of
+    // hundreds of units neither runs out of file handles nor holds a
+    // stream buffer per unit.
+    std::shared_ptr<std::ifstream>& file = p.images[path];
+    if (!file) {
+        file = std::make_shared<std::ifstream>();
+        file->rdbuf()->pubsetbuf(nullptr, 0);
+        file->open(path, std::ios::binary);
+    }
+    if (!*file) {
+        p.images.erase(path);
         return p.fail("cannot open image " + path);
+    }
     file->seekg(0, std::ios::end);
     std::streamoff size = file->tellg();
     if (size < 0)
         return p.fail("cannot measure image " + path);
     p.unit->image_path = path;
-    p.unit->image = std::move(file);
+    p.unit->image = file;
     p.unit->block_length = length;
     p.unit->image_blocks = uint64_t(size) / length;
     return true;
