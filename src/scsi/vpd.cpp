@@ -82,7 +82,11 @@ void print_vpd_pages(device_address unit)
 
     for (int i = 0; i < count; i++) {
         uint8_t code = supported[i];
-        if (code == VPD_SUPPORTED_PAGES)
+        // Only the text pages print; the others (81h, 83h and up) are not
+        // asked for, since nothing of their answer would be shown.
+        bool prints = code <= VPD_LAST_ASCII_INFORMATION || code == VPD_UNIT_SERIAL_NUMBER ||
+                      code == VPD_ASCII_OPERATING_DEFINITION;
+        if (code == VPD_SUPPORTED_PAGES || !prints)
             continue;
         page.fill(0);
         if (scsi_inquiry(unit, code, VPD_SIZE, page.data()) != 0 || page[0] == VPD_NO_DATA)
