@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
 #include <string>
 
 #include "aspi/manager.h"
@@ -67,6 +68,13 @@ const std::string partition_2_details = "        Partition start             34,
 const std::string partition_3_details = "        Partition start             51,200 (    C800H)\n"
                                         "        Partition size              12,288 (    3000H)\n";
 
+// tgt pads a serial number to 36 characters with leading blanks, so the value
+// runs past the column.
+std::string serial_line(const char* serial)
+{
+    return "  VPD:Unit serial number     " + std::string(36 - std::strlen(serial), ' ') + serial + "\n";
+}
+
 // Page 02h as the rig sets it up for the disk and the tape.
 const std::string disconnect_page = "  DRP:Buffer full  ratio           128/256\n"
                                     "  DRP:Buffer empty ratio            64/256\n"
@@ -75,6 +83,59 @@ const std::string disconnect_page = "  DRP:Buffer full  ratio           128/256\
                                     "  DRP:Connect time limit         Limitless\n"
                                     "  DRP:Maximum burst size             8,192 bytes\n"
                                     "  DRP:Data trans. disconnect             0\n";
+
+// The disk's mode pages as the rig sets them up. The target answers no
+// peripheral device page (09h), no notch page (0Ch) and no READ DEFECT DATA:
+// those print nothing.
+const std::string disk_details = serial_line("VXD0001") + disconnect_page +
+                                 "  FMT:Track per zone                     8\n"
+                                 "  FMT:Alternate sec per zone             1\n"
+                                 "  FMT:Alternate trk per zone             0\n"
+                                 "  FMT:Alternate trk per unit             2\n"
+                                 "  FMT:Sector per track                  32\n"
+                                 "  FMT:Physical sector size             512\n"
+                                 "  FMT:Interleave factor                  1\n"
+                                 "  FMT:Track skew factor                  3\n"
+                                 "  FMT:Cylinder skew factor               5\n"
+                                 "  DRV:Cylinder number                1,024\n"
+                                 "  DRV:Head number                       64\n"
+                                 "  DRV:Drive step rate                   10\n"
+                                 "  DRV:Landing zone cylinder          1,023\n"
+                                 "  DRV:Revolutions per minute         5,400\n"
+                                 "  CSH:Write cache                   Enable\n"
+                                 "  CSH:Read  cache                   Enable\n"
+                                 "  CSH:Read  data priority                2\n"
+                                 "  CSH:Write data priority                1\n"
+                                 "  CSH:Disable prefetch trans         1,000\n"
+                                 "  CSH:Minimum prefetch                   0\n"
+                                 "  CSH:Maximum prefetch                 256\n"
+                                 "  CHS:Max. prefetch ceiling            512\n";
+
+// The tape: tgt answers variable block limits (at most 1 MiB, at least 4
+// bytes) and one block descriptor with 0 blocks of length 0.
+const std::string tape_details = serial_line("VXT0001") + disconnect_page +
+                                 "  RBL:Maximum block size         1,048,576\n"
+                                 "  RBL:Minimum block size                 4\n"
+                                 "  DCP:Block number                       0\n"
+                                 "  DCP:Block length                       0\n"
+                                 "  DCP:Active format                     01\n"
+                                 "  DCP:Active partition                  00\n"
+                                 "  DCP:Write buffer full ratio      Default\n"
+                                 "  DCP:Read buffer empty ratio      128/256\n"
+                                 "  DCP:Write delay time               1,000 ms\n"
+                                 "  DCP:Data buffer recovery         Disable\n"
+                                 "  DCP:Block identifiers supported   Enable\n"
+                                 "  DCP:Report setmarks              Disable\n"
+                                 "  DCP:Automatic velocity control   Default\n"
+                                 "  DCP:Stop on consecutive filemakrs      2\n"
+                                 "  DCP:Recover buffer order            LIFO\n"
+                                 "  DCP:Report early warning           Write\n"
+                                 "  DCP:Gap size           data block update\n"
+                                 "  DCP:EOD defined                        1\n"
+                                 "  DCP:Enable EOD genaration         Enable\n"
+                                 "  DCP:Synchronize at early warning  Enable\n"
+                                 "  DCP:Buffer size at EW              1,024\n"
+                                 "  DCP:Data compress method              01\n";
 
 const std::string disk_report = disk_format + partition_1 + partition_2 + partition_3 + free_space;
 
@@ -153,71 +214,37 @@ TEST_F(IscsiReport, PartitionDetailsOfTheDisk)
     EXPECT_EQ(r.err, "");
 }
 
-// The disk's details as the rig sets them up. tgt pads the serial number to
-// 36 characters with leading blanks, so the value runs past the column. The
-// target answers no peripheral device page (09h), no notch page (0Ch) and no
-// READ DEFECT DATA: those print nothing.
 TEST_F(IscsiReport, DeviceDetailsOfTheDisk)
 {
-    const std::string details = "  VPD:Unit serial number     " + std::string(29, ' ') + "VXD0001\n" + disconnect_page +
-                                "  FMT:Track per zone                     8\n"
-                                "  FMT:Alternate sec per zone             1\n"
-                                "  FMT:Alternate trk per zone             0\n"
-                                "  FMT:Alternate trk per unit             2\n"
-                                "  FMT:Sector per track                  32\n"
-                                "  FMT:Physical sector size             512\n"
-                                "  FMT:Interleave factor                  1\n"
-                                "  FMT:Track skew factor                  3\n"
-                                "  FMT:Cylinder skew factor               5\n"
-                                "  DRV:Cylinder number                1,024\n"
-                                "  DRV:Head number                       64\n"
-                                "  DRV:Drive step rate                   10\n"
-                                "  DRV:Landing zone cylinder          1,023\n"
-                                "  DRV:Revolutions per minute         5,400\n"
-                                "  CSH:Write cache                   Enable\n"
-                                "  CSH:Read  cache                   Enable\n"
-                                "  CSH:Read  data priority                2\n"
-                                "  CSH:Write data priority                1\n"
-                                "  CSH:Disable prefetch trans         1,000\n"
-                                "  CSH:Minimum prefetch                   0\n"
-                                "  CSH:Maximum prefetch                 256\n"
-                                "  CHS:Max. prefetch ceiling            512\n";
     run_result r = run_binary({"-iscsi", portal(), "-scsi", "0:0:1", "-d"});
     EXPECT_EQ(r.exit_code, 0);
-    EXPECT_EQ(r.out, adapter_line(portal()) + disk + details + disk_report);
+    EXPECT_EQ(r.out, adapter_line(portal()) + disk + disk_details + disk_report);
     EXPECT_EQ(r.err, "");
 }
 
-// The tape's details. tgt answers variable block limits (at most 1 MiB, at
-// least 4 bytes) and one block descriptor with 0 blocks of length 0.
 TEST_F(IscsiReport, DeviceDetailsOfTheTape)
 {
-    const std::string details = "  VPD:Unit serial number     " + std::string(29, ' ') + "VXT0001\n" + disconnect_page +
-                                "  RBL:Maximum block size         1,048,576\n"
-                                "  RBL:Minimum block size                 4\n"
-                                "  DCP:Block number                       0\n"
-                                "  DCP:Block length                       0\n"
-                                "  DCP:Active format                     01\n"
-                                "  DCP:Active partition                  00\n"
-                                "  DCP:Write buffer full ratio      Default\n"
-                                "  DCP:Read buffer empty ratio      128/256\n"
-                                "  DCP:Write delay time               1,000 ms\n"
-                                "  DCP:Data buffer recovery         Disable\n"
-                                "  DCP:Block identifiers supported   Enable\n"
-                                "  DCP:Report setmarks              Disable\n"
-                                "  DCP:Automatic velocity control   Default\n"
-                                "  DCP:Stop on consecutive filemakrs      2\n"
-                                "  DCP:Recover buffer order            LIFO\n"
-                                "  DCP:Report early warning           Write\n"
-                                "  DCP:Gap size           data block update\n"
-                                "  DCP:EOD defined                        1\n"
-                                "  DCP:Enable EOD genaration         Enable\n"
-                                "  DCP:Synchronize at early warning  Enable\n"
-                                "  DCP:Buffer size at EW              1,024\n"
-                                "  DCP:Data compress method              01\n";
     run_result r = run_binary({"-iscsi", portal(), "-scsi", "0:0:3", "-d"});
     EXPECT_EQ(r.exit_code, 0);
-    EXPECT_EQ(r.out, adapter_line(portal()) + tape + details);
+    EXPECT_EQ(r.out, adapter_line(portal()) + tape + tape_details);
+    EXPECT_EQ(r.err, "");
+}
+
+// Everything at once: every LUN of both targets with details and media.
+static std::string full_report(const std::string& portal, unsigned long long cd_blocks)
+{
+    return adapter_line(portal) + controller_0 + serial_line("VXC0001") + disk + disk_details +
+           partition_details_report + cd + serial_line("VXCD001") + cd_tracks(cd_blocks) + tape + tape_details +
+           controller_1 + serial_line("VXC0002") + second_cd + serial_line("VXCD002") + cd_tracks(cd_blocks);
+}
+
+TEST_F(IscsiReport, EveryLunWithDetailsAndMedia)
+{
+    struct stat st {};
+    ASSERT_EQ(stat((rig.dir + "/cd.iso").c_str(), &st), 0);
+    run_result r = run_binary({"-iscsi", portal(), "-l", "-dp"});
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.out, full_report(portal(), st.st_size / 2048));
     EXPECT_EQ(r.err, "");
 }
 
@@ -308,11 +335,10 @@ TEST_F(IscsiReport, ChapCredentialsFromTheUrl)
 // A trace recorded from tgtd replays anywhere, without a target.
 TEST(IscsiReportFixture, TraceRecordedFromTgtReplaysToItsReport)
 {
-    run_result r = run_binary({"-bus", fixture_path("iscsi-tgt.bus"), "-l", "-p"});
+    run_result r = run_binary({"-bus", fixture_path("iscsi-tgt.bus"), "-l", "-dp"});
     EXPECT_EQ(r.exit_code, 0);
     // The image behind both CDs was 376,832 bytes (184 blocks).
-    EXPECT_EQ(r.out, adapter_line("127.0.0.1:3260") + controller_0 + disk + partition_details_report + cd +
-                         cd_tracks(184) + tape + controller_1 + second_cd + cd_tracks(184));
+    EXPECT_EQ(r.out, full_report("127.0.0.1:3260", 184));
     EXPECT_EQ(r.err, "");
 }
 

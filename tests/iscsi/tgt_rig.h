@@ -7,7 +7,8 @@
 //   LUN 2  a CD, "RIG-CD": an ISO 9660 image
 //   LUN 3  a tape, "RIG-TAPE"
 // Target 1, TGT_RIG_SECOND, holds its controller, "SECOND-CONTROL", and a
-// CD, "SECOND-CD", with the same image. Every vendor text is "VEXUM".
+// CD, "SECOND-CD", with the same image. Every vendor text is "VEXUM"; the
+// serial numbers are VXC0001, VXD0001, VXCD001, VXT0001, VXC0002, VXCD002.
 //
 // The FAT16 volume: 512-byte sectors, 4 per cluster, 4 reserved, 2 FATs,
 // 512 root entries, 32,704 sectors (16,352 KiB), 32 sectors per track, 64
@@ -226,6 +227,10 @@ inline int rig_configure(const tgt_rig& rig)
         //      32 sectors per track, 512-byte sectors, interleave 1, track skew 3, cylinder skew 5;
         // 04h: 1,024 cylinders, 64 heads, step rate 10, landing zone 1,023, 5,400 rpm;
         // 08h: write cache on, read cache on, priorities 2 and 1, prefetch 1,000 / 0 / 256 / 512.
+        {"--mode logicalunit --op update --tid 1 --lun 0 --params scsi_sn=VXC0001", ""},
+        {"--mode logicalunit --op update --tid 1 --lun 2 --params scsi_sn=VXCD001", ""},
+        {"--mode logicalunit --op update --tid 2 --lun 0 --params scsi_sn=VXC0002", ""},
+        {"--mode logicalunit --op update --tid 2 --lun 1 --params scsi_sn=VXCD002", ""},
         {"--mode logicalunit --op update --tid 1 --lun 1 --params scsi_sn=VXD0001", ""},
         {"--mode logicalunit --op update --tid 1 --lun 1 --params mode_page=2:0:14:128:64:0:0:0:0:0:0:0:16:0:0:0:0", ""},
         {"--mode logicalunit --op update --tid 1 --lun 1 --params "
