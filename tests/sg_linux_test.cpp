@@ -480,13 +480,18 @@ TEST(SgMachine, ScansAgreeWithTheKernelAndTheirTracesReplay)
         dir);
     EXPECT_EQ(r.exit_code, 0) << r.output;
     // Per configuration: 2 scans x 4 checks, the adapter lines, the traced
-    // scan, and 3 text checks per unit of each scan (qemu, LSI and LIO give
-    // 4 units at LUN 0 and 5 in all). Then 3 permission checks and one per
-    // reload of scsi_debug.
-    const int scsi_debug_units[3][2] = {{2, 4}, {3, 9}, {2, 2}};
-    int expected = 3 + 2;
-    for (const auto& units : scsi_debug_units)
-        expected += 10 + 3 * (4 + units[0] + 5 + units[1]);
+    // scan, 3 text checks per unit of each scan, the serial number of each
+    // unit and 2 capacity figures per CD-ROM unit (qemu, LSI and LIO give 4
+    // units at LUN 0, 5 in all, one of them a CD-ROM unit). Then 3
+    // permission checks, one per reload of scsi_debug, and for -disk its
+    // exit code, its drive count and the 7 drives with 512-byte sectors.
+    struct configuration {
+        int lun0_units, all_units, cd_units; // of scsi_debug
+    };
+    const configuration configurations[3] = {{2, 4, 0}, {3, 9, 9}, {2, 2, 0}};
+    int expected = 3 + 2 + 2 + 7;
+    for (const auto& c : configurations)
+        expected += 10 + 3 * (4 + c.lun0_units + 5 + c.all_units) + (5 + c.all_units) + 2 * (1 + c.cd_units);
     EXPECT_EQ(count_passed_checks(r.output), expected) << r.output;
 
     // The trace recorded in the machine replays here to the same report.

@@ -129,6 +129,56 @@ check_scans() {
     out=${OUT:-/tmp}
     $V -l -dp -trace "$out/scan-$tag.bus" > "$out/scan-$tag.txt" 2> "$out/scan-$tag.err"
     check "$tag: exit code of the traced scan" 0 $?
+
+    # Detail lines of each unit against sg_vpd and sg_readcap.
+    for u in $(listed_units all); do
+        d=/sys/bus/scsi/devices/$u
+        sg=$(ls "$d/scsi_generic")
+        section=$(unit_section "$(expected_line "$u")" < "$out/scan-$tag.txt")
+        check "$tag: $u serial number against sg_vpd" \
+            "$(sg_vpd -p sn "/dev/$sg" 2>/dev/null | sed -n 's/^ *Unit serial number: *//p' | sed 's/ *$//')" \
+            "$(echo "$section" | sed -n 's/^  VPD:Unit serial number *//p')"
+        if [ "$(cat "$d/type")" = 5 ]; then
+            cap=$(sg_readcap "/dev/$sg" 2>/dev/null)
+            blocks=$(echo "$cap" | sed -n 's/.*Number of logical blocks=\([0-9]*\).*/\1/p')
+            length=$(echo "$cap" | sed -n 's/.*Logical block length=\([0-9]*\) bytes.*/\1/p')
+            check "$tag: $u sectors against sg_readcap" "$blocks" \
+                "$(echo "$section" | sed -n 's/^    Capacity .*(  *\([0-9,]*\) sectors)/\1/p' | tr -d ,)"
+            check "$tag: $u block size against sg_readcap" "$length" \
+                "$(echo "$section" | sed -n 's/^    Block size  *\([0-9,]*\) bytes/\1/p' | tr -d ,)"
+        fi
+    done
+}
+
+# The lines of a report that follow the line given on standard input's
+# device line $1, up to the next empty line.
+unit_section() {
+    awk -v line="$1" 'found && $0 == "" { exit } found { print } $0 == line { found = 1 }'
+}
+
+# Drive numbers of -disk name the whole disks of /sys/block by device
+# number; each drive with 512-byte sectors must show the same partition
+# lines as the same block device named with -image.
+check_disks() {
+    $V -disk -p > disk.txt 2> disk.err
+    check "exit code of -disk" 0 $?
+    drives=0
+    number=0
+    for entry in $(for b in /sys/block/*; do
+        [ "$(cat "$b/size")" != 0 ] && echo "$(cat "$b/dev") ${b##*/}"
+    done | sort -t: -n -k1,1 -k2,2 | tr ' ' '|'); do
+        name=${entry#*|}
+        major=${entry%%:*}
+        [ "$major" = 1 ] && continue
+        if [ "$(cat "/sys/block/$name/queue/logical_block_size")" = 512 ]; then
+            drives=$((drives + 1))
+            check "drive $number (/dev/$name) against -image" \
+                "$($V -image "/dev/$name" -p | sed 1,2d)" \
+                "$(awk -v h="Disk:$number" 'found && $0 == "" { exit } found { print } $0 == h { found = 1 }' disk.txt)"
+        fi
+        number=$((number + 1))
+    done
+    check "drives reported by -disk" "$drives" "$(grep -c '^Disk:' disk.txt)"
 }
 
 # Waits until every SCSI device has its sg node (and disks and CDs their
@@ -149,6 +199,7 @@ settle() {
 }
 
 check_scans boot
+check_disks
 
 # A user who may not open /dev/sg* is told so, once.
 # (the machine's root file system is built private to root: open it up)
