@@ -507,3 +507,26 @@ TEST(SgMachine, ScansAgreeWithTheKernelAndTheirTracesReplay)
     }
     std::system(("rm -rf '" + dir + "'").c_str());
 }
+
+// Traces recorded in the test machine replay here. The expected reports were
+// worked out from the guest's own answers: lsscsi and sg_inq for the device
+// lines, sfdisk -d for the partition (a boot sector of zeros in the FAT32
+// partition 2 ends the walk after partition 1), sg_readcap and READ TOC by
+// sg_raw for the CD (238 blocks of 2,048 bytes, one data track at 0), and
+// blocks of zeros on the scsi_debug disks.
+TEST(SgMachineTraces, ReplayToTheReportsOfTheMachine)
+{
+    const struct {
+        const char* trace;
+        const char* adapter;
+        const char* report;
+    } traces[] = {{"vm-qemu.bus", "0", "vm-qemu.txt"}, {"vm-scsi-debug.bus", "1", "vm-scsi-debug.txt"}};
+    for (const auto& t : traces) {
+        std::string expected = read_text_file(fixture_path(t.report));
+        ASSERT_NE(expected, "") << t.report;
+        run_result r = run_binary({"-bus", fixture_path(t.trace), "-l", "-p", "-scsi", t.adapter});
+        EXPECT_EQ(r.exit_code, 0) << t.trace;
+        EXPECT_EQ(r.err, "") << t.trace;
+        EXPECT_EQ(r.out, expected) << t.trace;
+    }
+}
