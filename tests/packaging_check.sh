@@ -200,16 +200,17 @@ package_contents)
     description=$(field Description)
     [ "$(head -n1 <<<"$description" | wc -c)" -gt 10 ] || fail "the Description has no summary line"
     [ "$(wc -l <<<"$description")" -gt 2 ] || fail "the Description has no long description"
-    # Depends comes from dpkg-shlibdeps: every shared library the binary
-    # needs must be covered by it.
+    # Depends comes from dpkg-shlibdeps: the package of every shared library
+    # the binary needs must be named in it (a static build needs none).
     depends=$(field Depends)
-    grep -q 'libc6' <<<"$depends" || fail "Depends '$depends' lacks libc6"
     needed=$(readelf -d "$vexum" | sed -n 's/.*Shared library: \[\(.*\)\]/\1/p')
     for lib in $needed; do
-        case $lib in
-        libstdc++*) grep -q 'libstdc++' <<<"$depends" || fail "the binary needs $lib; Depends lacks libstdc++" ;;
-        libiscsi*) grep -q 'libiscsi' <<<"$depends" || fail "the binary needs $lib; Depends lacks libiscsi" ;;
-        esac
+        owner=$(dpkg -S "*/$lib" 2>/dev/null | head -n1 | cut -d: -f1)
+        if [ -z "$owner" ]; then
+            fail "no Debian package holds $lib, which the binary needs"
+        elif ! tr ',|' '\n\n' <<<"$depends" | awk '{ print $1 }' | grep -qxF "$owner"; then
+            fail "the binary needs $lib of $owner; Depends '$depends' lacks it"
+        fi
     done
     echo "Depends: $depends"
 
