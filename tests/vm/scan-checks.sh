@@ -138,6 +138,26 @@ check_scans() {
         check "$tag: $u serial number against sg_vpd" \
             "$(sg_vpd -p sn "/dev/$sg" 2>/dev/null | sed -n 's/^ *Unit serial number: *//p' | sed 's/ *$//')" \
             "$(echo "$section" | sed -n 's/^  VPD:Unit serial number *//p')"
+        if [ "$(cat "$d/type")" = 0 ]; then
+            # The kernel's reading of the caching page: WCE and RCD bits.
+            case "$(cat "$d"/scsi_disk/*/cache_type)" in
+            "write back") wce=Enable rc=Enable ;;
+            "write through") wce=Disable rc=Enable ;;
+            "none") wce=Disable rc=Disable ;;
+            *) wce=Enable rc=Disable ;;
+            esac
+            check "$tag: $u write cache against sysfs cache_type" "$wce" \
+                "$(echo "$section" | sed -n 's/^  CSH:Write cache *//p')"
+            check "$tag: $u read cache against sysfs cache_type" "$rc" \
+                "$(echo "$section" | sed -n 's/^  CSH:Read  cache *//p')"
+            geometry=$(sginfo -g "/dev/$sg" 2>/dev/null)
+            check "$tag: $u cylinders against sginfo" \
+                "$(echo "$geometry" | sed -n 's/^Number of cylinders *\([0-9]*\).*/\1/p')" \
+                "$(echo "$section" | sed -n 's/^  DRV:Cylinder number *//p' | tr -d ,)"
+            check "$tag: $u heads against sginfo" \
+                "$(echo "$geometry" | sed -n 's/^Number of heads *\([0-9]*\).*/\1/p')" \
+                "$(echo "$section" | sed -n 's/^  DRV:Head number *//p' | tr -d ,)"
+        fi
         if [ "$(cat "$d/type")" = 5 ]; then
             cap=$(sg_readcap "/dev/$sg" 2>/dev/null)
             blocks=$(echo "$cap" | sed -n 's/.*Number of logical blocks=\([0-9]*\).*/\1/p')
