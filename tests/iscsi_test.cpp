@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <netinet/in.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -477,6 +478,41 @@ TEST_F(IscsiTarget, WritingCommandsAreRefusedUnsent)
     EXPECT_EQ(srb.status, SS_INVALID_SRB);
     srb = send(m, 0, 0, 1, {0x00, 0, 0, 0, 0, 0}, nullptr, 0); // TEST UNIT READY
     EXPECT_EQ(srb.status, SS_INVALID_SRB);
+}
+
+// Stops the target daemon for the lifetime of the object (SIGSTOP), so that
+// it keeps its connections open and answers nothing.
+struct frozen_target {
+    pid_t pid;
+    explicit frozen_target(pid_t p) : pid(p) { kill(pid, SIGSTOP); }
+    ~frozen_target() { kill(pid, SIGCONT); }
+};
+
+TEST_F(IscsiTarget, TargetThatStopsAnsweringCostsOneWait)
+{
+    uint8_t data[40];
+    ASSERT_EQ(inquire(m, 0, 0, 1, data).status, SS_COMP); // logged in
+    unsigned saved = aspi_wait_limit_ms();
+    aspi_set_wait_limit_ms(1500);
+    const long long limit = aspi_wait_limit_ms();
+    error_capture err;
+    {
+        frozen_target frozen(rig.pid);
+        auto start = std::chrono::steady_clock::now();
+        uint8_t cap[8];
+        srb_exec srb = send(m, 0, 0, 1, {0x25, 1 << 5, 0, 0, 0, 0, 0, 0, 0, 0}, cap, 8);
+        EXPECT_EQ(srb.status, SS_ERR);
+        EXPECT_EQ(srb.host_status, HASTAT_COMMAND_TIMEOUT);
+        // The portal is given up: its other addresses answer at once.
+        EXPECT_EQ(inquire(m, 0, 0, 2, data).host_status, HASTAT_SEL_TO);
+        EXPECT_EQ(inquire(m, 0, 1, 1, data).host_status, HASTAT_SEL_TO);
+        long long took = elapsed_ms(start);
+        EXPECT_GE(took, limit - 1100);
+        EXPECT_LT(took, limit + 2000);
+    }
+    EXPECT_EQ(err.text(), "vexum: iSCSI target " TGT_RIG_TARGET " at " + portal() +
+                              ": no answer within 2 seconds, session closed\n");
+    aspi_set_wait_limit_ms(saved);
 }
 
 TEST_F(IscsiTarget, WrongTargetNameIsRefusedWithOneLine)
