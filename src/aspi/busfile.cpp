@@ -599,10 +599,15 @@ const aspi_manager* load_bus_text(const std::string& text, const char* name, con
     parser p;
     p.name = name;
     p.base_dir = base_dir ? base_dir : "";
-    std::istringstream in(text);
     std::string line_text;
     std::vector<token> tokens;
-    while (std::getline(in, line_text)) {
+    // Line by line out of the text itself, without a copy of it.
+    for (size_t start = 0; start < text.size();) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        line_text.assign(text, start, end - start);
+        start = end + 1;
         p.line++;
         tokens.clear();
         if (!split_line(p, line_text, &tokens) || (!tokens.empty() && !parse_line(p, tokens))) {
@@ -621,7 +626,21 @@ const aspi_manager* load_bus_file(const char* path, std::string* error)
         *error = std::string(path) + ": cannot open the bus file";
         return nullptr;
     }
-    std::stringstream text;
-    text << in.rdbuf();
-    return load_bus_text(text.str(), path, folder_of(path).c_str(), error);
+    // Read into one string of the file's size; a stream without a size
+    // (a pipe) is read through a string stream.
+    std::string text;
+    in.seekg(0, std::ios::end);
+    std::streamoff size = in.tellg();
+    in.seekg(0, std::ios::beg);
+    if (size > 0 && in) {
+        text.resize(size_t(size));
+        in.read(&text[0], size);
+        text.resize(size_t(in.gcount()));
+    } else {
+        in.clear();
+        std::stringstream whole;
+        whole << in.rdbuf();
+        text = whole.str();
+    }
+    return load_bus_text(text, path, folder_of(path).c_str(), error);
 }
