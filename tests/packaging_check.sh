@@ -204,8 +204,15 @@ package_contents)
     # the binary needs must be named in it (a static build needs none).
     depends=$(field Depends)
     needed=$(readelf -d "$vexum" | sed -n 's/.*Shared library: \[\(.*\)\]/\1/p')
+    # The owner is looked up by the path the loader really uses: a pattern
+    # alone can name another architecture's copy (libc6-i386's libm.so.6).
+    multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH 2>/dev/null || gcc -print-multiarch 2>/dev/null || true)
     for lib in $needed; do
-        owner=$(dpkg -S "*/$lib" 2>/dev/null | head -n1 | cut -d: -f1)
+        path=$(ldd "$vexum" 2>/dev/null | awk -v l="$lib" '$1 == l { print $3 }')
+        owner=""
+        [ -n "$path" ] && owner=$(dpkg -S "$path" 2>/dev/null | head -n1 | cut -d: -f1)
+        [ -n "$owner" ] || owner=$(dpkg -S "*/$multiarch/$lib" 2>/dev/null | head -n1 | cut -d: -f1)
+        [ -n "$owner" ] || owner=$(dpkg -S "*/$lib" 2>/dev/null | head -n1 | cut -d: -f1)
         if [ -z "$owner" ]; then
             fail "no Debian package holds $lib, which the binary needs"
         elif ! tr ',|' '\n\n' <<<"$depends" | awk '{ print $1 }' | grep -qxF "$owner"; then
