@@ -22,3 +22,6 @@ set(ENV{PKG_CONFIG_PATH} "")
 
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
+
+# Programs of this build run under Wine (the tests, through CTest).
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../tests/windows/wine-run wine64)
