@@ -78,14 +78,15 @@ uint32_t load_manager()
     dll.tried = true;
     dll.module = LoadLibraryA(MANAGER_DLL);
     if (!dll.module) {
-        err_printf("%s cannot be loaded (Windows error %lu): no ASPI manager is installed\n", MANAGER_DLL,
+        err_printf("vexum: %s: cannot load the ASPI manager (Windows error %lu)\n", MANAGER_DLL,
                    static_cast<unsigned long>(GetLastError()));
         return SUPPORT_NO_MANAGER;
     }
     dll.support_info = find_call<support_info_call>(dll.module, "GetASPI32SupportInfo");
     dll.send_command = find_call<send_command_call>(dll.module, "SendASPI32Command");
     if (!dll.support_info || !dll.send_command) {
-        err_printf("%s lacks GetASPI32SupportInfo or SendASPI32Command: it is not an ASPI manager\n", MANAGER_DLL);
+        err_printf("vexum: %s: not an ASPI manager (no GetASPI32SupportInfo or SendASPI32Command)\n",
+                   MANAGER_DLL);
         dll.support_info = nullptr;
         dll.send_command = nullptr;
         return SUPPORT_FAILED_INIT;

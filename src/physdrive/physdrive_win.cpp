@@ -32,7 +32,7 @@ drive_handle_t platform_open_drive(int drive_number)
         // A drive that exists but may not be read is worth one line: the
         // drives open only for an administrator.
         if (GetLastError() == ERROR_ACCESS_DENIED)
-            err_printf("Can't open %s: access denied\n", path);
+            err_printf("vexum: %s: cannot open the drive (access denied)\n", path);
         return INVALID_DRIVE_HANDLE;
     }
     return reinterpret_cast<drive_handle_t>(handle);

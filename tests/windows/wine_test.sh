@@ -129,7 +129,7 @@ no-dll)
     expect_rc missing 1
     [ ! -s "$work/missing.out" ] || fail "a report was printed"
     [ "$(wc -l <"$work/missing.err")" = 3 ] || fail "standard error: $(cat "$work/missing.err")"
-    grep -qx 'WNASPI32.DLL cannot be loaded (Windows error [0-9]*): no ASPI manager is installed' \
+    grep -qx 'vexum: WNASPI32.DLL: cannot load the ASPI manager (Windows error [0-9]*)' \
         <(sed -n 1p "$work/missing.err") || fail "first line: $(sed -n 1p "$work/missing.err")"
     printf "Error:Can't initialize ASPI Manager.E300\nASPI manager initilize error!\n" >"$work/expected.err"
     tail -n 2 "$work/missing.err" | cmp -s "$work/expected.err" - || fail "standard error: $(cat "$work/missing.err")"
