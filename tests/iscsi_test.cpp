@@ -20,17 +20,17 @@
 
 // ---------------------------------------------------------------- portals
 
-static iscsi_portal_spec parsed(const std::string& text)
+static iscsi_portal_address parsed(const std::string& text)
 {
-    iscsi_portal_spec spec;
+    iscsi_portal_address portal;
     std::string error;
-    EXPECT_EQ(parse_iscsi_portal(text, &spec, &error), 0) << text << ": " << error;
-    return spec;
+    EXPECT_EQ(parse_iscsi_portal(text, &portal, &error), 0) << text << ": " << error;
+    return portal;
 }
 
 TEST(IscsiPortal, HostAndPortForms)
 {
-    iscsi_portal_spec s = parsed("san.example");
+    iscsi_portal_address s = parsed("san.example");
     EXPECT_EQ(s.host, "san.example");
     EXPECT_EQ(s.port, 3260);
     EXPECT_EQ(s.address, "san.example:3260");
@@ -51,7 +51,7 @@ TEST(IscsiPortal, HostAndPortForms)
 
 TEST(IscsiPortal, UrlForms)
 {
-    iscsi_portal_spec s = parsed("iscsi://127.0.0.1");
+    iscsi_portal_address s = parsed("iscsi://127.0.0.1");
     EXPECT_EQ(s.address, "127.0.0.1:3260");
     EXPECT_EQ(s.target, "");
     EXPECT_EQ(s.user, "");
@@ -87,9 +87,9 @@ TEST(IscsiPortal, UnusableTextsAreRefusedWithAReason)
         "iscsi://h//0", "iscsi://h/t\x01",
     };
     for (const char* text : bad) {
-        iscsi_portal_spec spec;
+        iscsi_portal_address portal;
         std::string error;
-        EXPECT_EQ(parse_iscsi_portal(text, &spec, &error), -1) << "accepted: " << text;
+        EXPECT_EQ(parse_iscsi_portal(text, &portal, &error), -1) << "accepted: " << text;
         EXPECT_FALSE(error.empty()) << text;
     }
 }

@@ -43,7 +43,7 @@ struct target_link {
 };
 
 struct portal_adapter {
-    iscsi_portal_spec spec;
+    iscsi_portal_address portal;
     int state = LINK_UNTRIED; // the target list: untried, known, or unobtainable
     std::vector<target_link> targets;
 };
@@ -173,8 +173,8 @@ iscsi_context* open_session(const portal_adapter& adapter, const std::string& ta
         return nullptr;
     }
     iscsi_set_header_digest(context, ISCSI_HEADER_DIGEST_NONE_CRC32C);
-    if (!adapter.spec.user.empty() &&
-        iscsi_set_initiator_username_pwd(context, adapter.spec.user.c_str(), adapter.spec.password.c_str()) != 0) {
+    if (!adapter.portal.user.empty() &&
+        iscsi_set_initiator_username_pwd(context, adapter.portal.user.c_str(), adapter.portal.password.c_str()) != 0) {
         *reason = library_error(context, "user name refused");
         return nullptr;
     }
@@ -184,7 +184,7 @@ iscsi_context* open_session(const portal_adapter& adapter, const std::string& ta
     iscsi_set_timeout(context, int((limit_ms() + 999) / 1000));
 
     wait_state connected;
-    if (iscsi_connect_async(context, adapter.spec.address.c_str(), note_finished, &connected) != 0) {
+    if (iscsi_connect_async(context, adapter.portal.address.c_str(), note_finished, &connected) != 0) {
         *reason = "cannot connect: " + library_error(context, "unknown error");
         return nullptr;
     }
@@ -232,9 +232,9 @@ void close_session(iscsi_context* context)
 void list_targets(portal_adapter* adapter)
 {
     adapter->state = LINK_FAILED;
-    if (!adapter->spec.target.empty()) {
+    if (!adapter->portal.target.empty()) {
         target_link link;
-        link.name = adapter->spec.target;
+        link.name = adapter->portal.target;
         adapter->targets.push_back(link);
         adapter->state = LINK_READY;
         return;
@@ -243,7 +243,7 @@ void list_targets(portal_adapter* adapter)
     bool silent = false;
     iscsi_context* context = open_session(*adapter, std::string(), &reason, &silent);
     if (!context) {
-        err_printf("vexum: iSCSI portal %s: %s\n", adapter->spec.address.c_str(), reason.c_str());
+        err_printf("vexum: iSCSI portal %s: %s\n", adapter->portal.address.c_str(), reason.c_str());
         return;
     }
     std::vector<std::string> names;
@@ -253,13 +253,13 @@ void list_targets(portal_adapter* adapter)
     if (iscsi_discovery_async(context, note_finished, &listed) == 0)
         r = run_until_finished(context, &listed, limit_ms());
     if (r == WAIT_TIMED_OUT) {
-        err_printf("vexum: iSCSI portal %s: no target list within %s\n", adapter->spec.address.c_str(),
+        err_printf("vexum: iSCSI portal %s: no target list within %s\n", adapter->portal.address.c_str(),
                    seconds_text(limit_ms()).c_str());
         iscsi_destroy_context(context);
         return;
     }
     if (r != WAIT_DONE || listed.status != SCSI_STATUS_GOOD) {
-        err_printf("vexum: iSCSI portal %s: target list refused: %s\n", adapter->spec.address.c_str(),
+        err_printf("vexum: iSCSI portal %s: target list refused: %s\n", adapter->portal.address.c_str(),
                    library_error(context, "discovery failed").c_str());
         iscsi_destroy_context(context);
         return;
@@ -268,7 +268,7 @@ void list_targets(portal_adapter* adapter)
     // The library hands the list over last entry first.
     std::reverse(names.begin(), names.end());
     if (names.empty())
-        err_printf("vexum: iSCSI portal %s: lists no targets\n", adapter->spec.address.c_str());
+        err_printf("vexum: iSCSI portal %s: lists no targets\n", adapter->portal.address.c_str());
     for (const std::string& name : names) {
         target_link link;
         link.name = name;
@@ -279,7 +279,7 @@ void list_targets(portal_adapter* adapter)
 
 void report_target_failure(const portal_adapter& adapter, const target_link& link, const std::string& reason)
 {
-    err_printf("vexum: iSCSI target %s at %s: %s\n", make_printable(link.name).c_str(), adapter.spec.address.c_str(),
+    err_printf("vexum: iSCSI target %s at %s: %s\n", make_printable(link.name).c_str(), adapter.portal.address.c_str(),
                reason.c_str());
 }
 
@@ -405,7 +405,7 @@ uint32_t answer_adapter_inquiry(srb_ha_inquiry* inquiry)
     inquiry->adapter_count = uint8_t(adapters.size());
     inquiry->adapter_scsi_id = 7;
     copy_id(inquiry->manager_id, "iSCSI");
-    copy_id(inquiry->adapter_id, adapters[inquiry->host_adapter].spec.address);
+    copy_id(inquiry->adapter_id, adapters[inquiry->host_adapter].portal.address);
     std::memset(inquiry->adapter_unique, 0, sizeof inquiry->adapter_unique);
     inquiry->status = SS_COMP;
     return inquiry->status;
@@ -493,7 +493,7 @@ const aspi_manager* open_iscsi_manager(const std::vector<std::string>& portals, 
     for (const std::string& text : portals) {
         portal_adapter adapter;
         std::string reason;
-        if (parse_iscsi_portal(text, &adapter.spec, &reason) != 0) {
+        if (parse_iscsi_portal(text, &adapter.portal, &reason) != 0) {
             *error = "iSCSI portal \"" + make_printable(hide_secret(text)) + "\": " + reason;
             return nullptr;
         }

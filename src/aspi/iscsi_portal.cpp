@@ -45,7 +45,7 @@ static bool has_blank_or_control(const std::string& s)
 }
 
 // host, host:port, [v6], [v6]:port
-static int parse_host_port(const std::string& text, iscsi_portal_spec* spec, std::string* error)
+static int parse_host_port(const std::string& text, iscsi_portal_address* portal, std::string* error)
 {
     std::string host, port;
     if (!text.empty() && text[0] == '[') {
@@ -109,16 +109,16 @@ static int parse_host_port(const std::string& text, iscsi_portal_spec* spec, std
             return -1;
         }
     }
-    spec->host = host;
-    spec->port = value;
+    portal->host = host;
+    portal->port = value;
     bool v6 = host.find(':') != std::string::npos;
-    spec->address = (v6 ? "[" + host + "]" : host) + ":" + std::to_string(value);
+    portal->address = (v6 ? "[" + host + "]" : host) + ":" + std::to_string(value);
     return 0;
 }
 
-int parse_iscsi_portal(const std::string& text, iscsi_portal_spec* spec, std::string* error)
+int parse_iscsi_portal(const std::string& text, iscsi_portal_address* portal, std::string* error)
 {
-    *spec = iscsi_portal_spec();
+    *portal = iscsi_portal_address();
     static const char scheme[] = "iscsi://";
     const size_t scheme_len = sizeof scheme - 1;
     if (text.compare(0, scheme_len, scheme) != 0) {
@@ -126,7 +126,7 @@ int parse_iscsi_portal(const std::string& text, iscsi_portal_spec* spec, std::st
             *error = "a target name or user name needs the iscsi:// form";
             return -1;
         }
-        return parse_host_port(text, spec, error);
+        return parse_host_port(text, portal, error);
     }
 
     std::string rest = text.substr(scheme_len);
@@ -140,19 +140,19 @@ int parse_iscsi_portal(const std::string& text, iscsi_portal_spec* spec, std::st
         std::string credentials = authority.substr(0, at);
         authority = authority.substr(at + 1);
         size_t percent = credentials.find('%');
-        spec->user = credentials.substr(0, percent);
+        portal->user = credentials.substr(0, percent);
         if (percent != std::string::npos)
-            spec->password = credentials.substr(percent + 1);
-        if (spec->user.empty()) {
+            portal->password = credentials.substr(percent + 1);
+        if (portal->user.empty()) {
             *error = "empty user name before \"@\"";
             return -1;
         }
-        if (has_blank_or_control(spec->user) || has_blank_or_control(spec->password)) {
+        if (has_blank_or_control(portal->user) || has_blank_or_control(portal->password)) {
             *error = "blank or control character in the user name or password";
             return -1;
         }
     }
-    if (parse_host_port(authority, spec, error) != 0)
+    if (parse_host_port(authority, portal, error) != 0)
         return -1;
 
     // path: "", "target", "target/", "target/lun"
@@ -173,15 +173,15 @@ int parse_iscsi_portal(const std::string& text, iscsi_portal_spec* spec, std::st
                 }
             }
         }
-        if (decode_percent(name, &spec->target) != 0) {
+        if (decode_percent(name, &portal->target) != 0) {
             *error = "broken %-escape in the target name";
             return -1;
         }
-        if (spec->target.empty() && last != std::string::npos) {
+        if (portal->target.empty() && last != std::string::npos) {
             *error = "empty target name";
             return -1;
         }
-        if (has_blank_or_control(spec->target)) {
+        if (has_blank_or_control(portal->target)) {
             *error = "blank or control character in the target name";
             return -1;
         }

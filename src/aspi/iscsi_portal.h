@@ -13,7 +13,7 @@
 //   iscsi://[user[%password]@]host[:port]/target-name[/lun]
 // The default port is 3260. Percent escapes (%3A) are decoded in the target
 // name; the LUN of a URL is accepted and not used (every LUN is scanned).
-struct iscsi_portal_spec {
+struct iscsi_portal_address {
     std::string host;     // name or address, an IPv6 address without brackets
     int port = 3260;
     std::string address;  // what is dialled: "host:port" or "[v6]:port"
@@ -22,9 +22,9 @@ struct iscsi_portal_spec {
     std::string password;
 };
 
-// 0 and spec filled, or -1 with error set to the reason (the text itself is
+// 0 and portal filled, or -1 with error set to the reason (the text itself is
 // not repeated in it).
-int parse_iscsi_portal(const std::string& text, iscsi_portal_spec* spec, std::string* error);
+int parse_iscsi_portal(const std::string& text, iscsi_portal_address* portal, std::string* error);
 
 // How one command ended.
 enum iscsi_outcome_kind {
