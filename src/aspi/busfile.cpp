@@ -199,7 +199,8 @@ bool parse_identification(parser& p, const std::vector<token>& tokens, int field
         return false;
     if (bytes.size() > 16)
         return p.fail(tokens[0].text + " longer than 16 bytes");
-    std::memcpy(p.adapter->ids + 16 * field, bytes.data(), bytes.size());
+    if (!bytes.empty()) // an empty list leaves the field zero
+        std::memcpy(p.adapter->ids + 16 * field, bytes.data(), bytes.size());
     return true;
 }
 
