@@ -19,7 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (!manager)
         return 0;
     select_aspi_manager(manager);
-    aspi_set_wait_limit_ms(1);
+    aspi_set_wait_limit_ms(0);
     g_options = report_options{true, true, true, true};
     begin_report();
     if (aspi_open() == 0) {

@@ -57,7 +57,7 @@ static void decode_as_scsi_unit(const uint8_t* data, size_t size)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    aspi_set_wait_limit_ms(1);
+    aspi_set_wait_limit_ms(0);
     g_options = report_options{false, true, true, true};
     begin_report();
     decode_as_image(data, size);
