@@ -111,7 +111,8 @@ std::string control_bytes_in(const std::string& text)
 
 std::string write_binary_file(const std::string& name, const std::vector<uint8_t>& bytes, mode_t mode = 0644)
 {
-    std::string path = ::testing::TempDir() + name;
+    // The process id keeps test runs of several work trees apart.
+    std::string path = ::testing::TempDir() + "vexum-" + std::to_string(getpid()) + "-" + name;
     remove(path.c_str());
     FILE* f = fopen(path.c_str(), "wb");
     if (!f)
@@ -230,6 +231,7 @@ TEST(NoWrite, AHostileBusMakesTheScanSendNothingButReadCommands)
     EXPECT_EQ(sent.count(0x28), 1u);
     EXPECT_EQ(sent.count(0x05), 1u);
     EXPECT_NE(report.find("0)ID:1-3"), std::string::npos) << report;
+    remove(image.c_str());
 }
 
 namespace {
@@ -279,6 +281,7 @@ TEST(NoWrite, ImagesAndBusFileMediaAreOpenedReadOnly)
     ASSERT_NE(bus, nullptr);
     EXPECT_EQ(open_access_mode(image), O_RDONLY);
     bus->shutdown();
+    remove(image.c_str());
 }
 
 TEST(NoWrite, AnImageNobodyMayWriteIsReported)
@@ -319,13 +322,14 @@ TEST(NoWrite, AnImageNobodyMayWriteIsReported)
     EXPECT_EQ(WEXITSTATUS(status), 0) << report;
     EXPECT_EQ(report, "\nDisk:" + image + "\n  IBM HARD DISK FORMAT               4,096 bytes\n"
                       "  ( 1)                               3,584 .. Linux native            \n");
+    remove(image.c_str());
 }
 
 TEST(NoWrite, TheToolOpensNothingForWriting)
 {
     if (system("strace -V >/dev/null 2>&1") != 0)
         GTEST_SKIP() << "strace is not installed";
-    std::string log = ::testing::TempDir() + "nowrite.strace";
+    std::string log = ::testing::TempDir() + "vexum-" + std::to_string(getpid()) + "-nowrite.strace";
     std::string sample = std::string(VEXUM_SOURCE_DIR) + "/samples/";
     // Every command at once: the machine's own drives, an image, the sample
     // bus with its disk image, every report option.
@@ -543,7 +547,8 @@ unit 0:0:0
 )";
     std::string bus_path = write_temp_file(bus);
     run_result r = run_in_process({"-bus", bus_path, "-dp", "-scsi", "-image", floppy_path, "-image", towns_path});
-    remove(bus_path.c_str());
+    for (const std::string& path : {bus_path, disk_path, floppy_path, towns_path})
+        remove(path.c_str());
     EXPECT_EQ(r.exit_code, 0) << r.err;
     EXPECT_EQ(control_bytes_in(r.out), "");
     // Each text did reach the report, with its control bytes as dots.
