@@ -1,27 +1,8 @@
 # Cross build for 64-bit Windows with mingw-w64:
 #   cmake -S . -B build-win64 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-x86_64-w64-mingw32.cmake
-# The -posix compilers give std::thread and std::mutex; the runtime is linked
-# statically so that vexum.exe needs nothing beside it.
-set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR AMD64)
 set(VEXUM_WINDOWS_TRIPLET x86_64-w64-mingw32)
-
-set(CMAKE_C_COMPILER ${VEXUM_WINDOWS_TRIPLET}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${VEXUM_WINDOWS_TRIPLET}-g++-posix)
-set(CMAKE_RC_COMPILER ${VEXUM_WINDOWS_TRIPLET}-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${VEXUM_WINDOWS_TRIPLET})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-# pkg-config looks in the cross root only, so that libraries of the build
-# machine (libiscsi) are not taken for Windows ones.
-set(ENV{PKG_CONFIG_LIBDIR} /usr/${VEXUM_WINDOWS_TRIPLET}/lib/pkgconfig)
-set(ENV{PKG_CONFIG_PATH} "")
-
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
-set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
+include(${CMAKE_CURRENT_LIST_DIR}/windows-mingw-common.cmake)
 
 # Programs of this build run under Wine (the tests, through CTest).
 set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../tests/windows/wine-run wine64)

@@ -28,3 +28,7 @@ bool use_bus_text(const std::string& text);
 void drop_bus();
 // Writes text to a new temporary file whose name ends in suffix; returns its path.
 std::string write_temp_file(const std::string& text, const std::string& suffix = ".bus");
+// Standard output of a shell command (its standard error discarded).
+std::string shell_output(const std::string& command);
+// True when a shell command succeeds; its output is discarded.
+bool run_quietly(const std::string& command);

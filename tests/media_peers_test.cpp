@@ -18,22 +18,6 @@
 
 namespace {
 
-std::string shell_output(const std::string& command)
-{
-    std::string text;
-    FILE* p = popen((command + " 2>/dev/null").c_str(), "r");
-    if (p == nullptr)
-        return text;
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, p)) > 0)
-        text.append(buffer, n);
-    pclose(p);
-    return text;
-}
-
-bool run_quietly(const std::string& command) { return system(("{ " + command + "; } >/dev/null 2>&1").c_str()) == 0; }
-
 // The first tool of the list that is not installed, or "".
 std::string missing_tool(const std::vector<std::string>& tools)
 {

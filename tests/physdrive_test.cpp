@@ -19,20 +19,6 @@
 
 namespace {
 
-std::string shell_output(const std::string& command)
-{
-    std::string text;
-    FILE* p = popen((command + " 2>/dev/null").c_str(), "r");
-    if (p == nullptr)
-        return text;
-    char buffer[4096];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, p)) > 0)
-        text.append(buffer, n);
-    pclose(p);
-    return text;
-}
-
 class DriveList : public ::testing::Test {
 protected:
     void TearDown() override
