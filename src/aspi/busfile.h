@@ -1,0 +1,56 @@
+// The description of a SCSI bus read from a bus file (docs/bus-file.md):
+// what the parser fills and what the bus file manager answers from.
+#pragma once
+#include <cstdint>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "aspi/aspi.h"
+
+struct bus_answer {
+    std::vector<int> pattern; // command block bytes; -1 matches any byte
+    int compared = 0;         // how many bytes the pattern compares
+    std::vector<uint8_t> data;
+    std::vector<uint8_t> sense;
+    uint8_t target_status = STATUS_GOOD;
+    uint8_t host_status = HASTAT_OK;
+    int request_status = -1; // -1: derived from the other statuses
+    long transfer_limit = -1;
+    bool hang = false;
+    bool used = false;
+};
+
+struct bus_unit {
+    int adapter = 0, target = 0, lun = 0;
+    std::string image_path;
+    std::shared_ptr<std::ifstream> image; // shared by the units of one file
+    uint32_t block_length = 0;
+    uint64_t image_blocks = 0;
+    long attention = 0;
+    std::vector<bus_answer> answers;
+};
+
+struct bus_adapter {
+    bool reject = false;
+    uint8_t ids[48] = {};
+};
+
+struct bus_description {
+    uint32_t support = 0;
+    bool support_given = false;
+    int adapter_count = 1;
+    std::map<int, bus_adapter> adapters;
+    std::vector<std::unique_ptr<bus_unit>> units;
+};
+
+// Parses bus file text into bus; name is the file's name in messages and
+// base_dir the folder that relative image paths start from. Returns 0, or
+// -1 with error set to "NAME:LINE: reason".
+int parse_bus_text(const std::string& text, const char* name, const char* base_dir, bus_description* bus,
+                   std::string* error);
+
+// The unit described at an address, or null.
+bus_unit* find_bus_unit(bus_description& bus, int adapter, int target, int lun);

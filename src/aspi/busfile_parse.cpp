@@ -1,0 +1,419 @@
+// The bus file parser: turns the text of a bus file (docs/bus-file.md) into
+// a bus description. Each keyword has one row in the table at the bottom:
+// the block it belongs to and the function that reads its arguments.
+#include <cctype>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "aspi/busfile.h"
+
+namespace {
+
+struct token {
+    std::string text;
+    bool quoted;
+};
+
+struct parser {
+    std::string name;
+    std::string base_dir;
+    int line = 0;
+    std::string error;
+    bus_description bus;
+    bus_adapter* adapter = nullptr;
+    bus_unit* unit = nullptr;
+    bus_answer* current = nullptr;
+    std::map<std::string, std::shared_ptr<std::ifstream>> images; // by path
+
+    bool fail(const std::string& reason)
+    {
+        if (error.empty())
+            error = name + ":" + std::to_string(line) + ": " + reason;
+        return false;
+    }
+};
+
+using tokens_t = std::vector<token>;
+
+bool split_line(parser& p, const std::string& text, tokens_t* tokens)
+{
+    size_t i = 0;
+    while (i < text.size()) {
+        char c = text[i];
+        if (c == ' ' || c == '\t' || c == '\r') {
+            i++;
+        } else if (c == '#') {
+            break;
+        } else if (c == '"') {
+            std::string value;
+            i++;
+            bool closed = false;
+            while (i < text.size()) {
+                char q = text[i++];
+                if (q == '"') {
+                    closed = true;
+                    break;
+                }
+                if (q != '\\') {
+                    value += q;
+                    continue;
+                }
+                if (i >= text.size())
+                    break;
+                char e = text[i++];
+                if (e == 'x') {
+                    if (i + 2 > text.size() || !isxdigit(uint8_t(text[i])) || !isxdigit(uint8_t(text[i + 1])))
+                        return p.fail("bad \\x escape in quoted text");
+                    value += char(std::stoi(text.substr(i, 2), nullptr, 16));
+                    i += 2;
+                } else if (e == '"' || e == '\\') {
+                    value += e;
+                } else {
+                    return p.fail(std::string("unknown escape \\") + e + " in quoted text");
+                }
+            }
+            if (!closed)
+                return p.fail("quoted text is not closed");
+            tokens->push_back({value, true});
+        } else {
+            size_t start = i;
+            while (i < text.size() && text[i] != ' ' && text[i] != '\t' && text[i] != '\r' && text[i] != '"' &&
+                   text[i] != '#')
+                i++;
+            tokens->push_back({text.substr(start, i - start), false});
+        }
+    }
+    return true;
+}
+
+bool parse_hex(const std::string& text, uint32_t limit, uint32_t* value)
+{
+    if (text.empty() || text.size() > 8)
+        return false;
+    uint32_t v = 0;
+    for (char c : text) {
+        if (!isxdigit(uint8_t(c)))
+            return false;
+        v = v * 16 + uint32_t(isdigit(uint8_t(c)) ? c - '0' : (tolower(c) - 'a' + 10));
+    }
+    if (v > limit)
+        return false;
+    *value = v;
+    return true;
+}
+
+bool parse_decimal(const std::string& text, uint32_t limit, uint32_t* value)
+{
+    if (text.empty() || text.size() > 10)
+        return false;
+    uint64_t v = 0;
+    for (char c : text) {
+        if (!isdigit(uint8_t(c)))
+            return false;
+        v = v * 10 + uint32_t(c - '0');
+    }
+    if (v > limit)
+        return false;
+    *value = uint32_t(v);
+    return true;
+}
+
+// A byte list from tokens[first..]: hex bytes, quoted texts, "zeros N".
+bool parse_bytes(parser& p, const tokens_t& tokens, size_t first, std::vector<uint8_t>* out)
+{
+    for (size_t i = first; i < tokens.size(); i++) {
+        const token& t = tokens[i];
+        if (t.quoted) {
+            out->insert(out->end(), t.text.begin(), t.text.end());
+        } else if (t.text == "zeros") {
+            uint32_t n;
+            if (i + 1 >= tokens.size() || !parse_decimal(tokens[i + 1].text, 1u << 20, &n))
+                return p.fail("zeros needs a decimal count up to 1048576");
+            out->insert(out->end(), n, 0);
+            i++;
+        } else {
+            uint32_t v;
+            if (t.text.size() != 2 || !parse_hex(t.text, 0xFF, &v))
+                return p.fail("bad byte '" + t.text + "' (two hexadecimal digits expected)");
+            out->push_back(uint8_t(v));
+        }
+        if (out->size() > (1u << 20))
+            return p.fail("byte list longer than 1 MiB");
+    }
+    return true;
+}
+
+bool parse_address(const std::string& text, int* adapter, int* target, int* lun)
+{
+    uint32_t v[3];
+    size_t start = 0;
+    for (int i = 0; i < 3; i++) {
+        size_t end = text.find(':', start);
+        if ((i < 2) != (end != std::string::npos))
+            return false;
+        if (!parse_decimal(text.substr(start, end == std::string::npos ? end : end - start), 255, &v[i]))
+            return false;
+        start = end + 1;
+    }
+    *adapter = int(v[0]);
+    *target = int(v[1]);
+    *lun = int(v[2]);
+    return true;
+}
+
+// ---- the manager and its adapters ------------------------------------
+
+bool read_support(parser& p, const tokens_t& tokens)
+{
+    uint32_t v;
+    if (tokens.size() != 2 || !parse_hex(tokens[1].text, 0xFFFFFFFF, &v))
+        return p.fail("support needs one hexadecimal value");
+    p.bus.support = v;
+    p.bus.support_given = true;
+    return true;
+}
+
+bool read_adapters(parser& p, const tokens_t& tokens)
+{
+    uint32_t v;
+    if (tokens.size() != 2 || !parse_decimal(tokens[1].text, 255, &v))
+        return p.fail("adapters needs a decimal count from 0 to 255");
+    p.bus.adapter_count = int(v);
+    return true;
+}
+
+bool read_adapter(parser& p, const tokens_t& tokens)
+{
+    uint32_t v;
+    if (tokens.size() < 2 || tokens.size() > 3 || !parse_decimal(tokens[1].text, 255, &v))
+        return p.fail("adapter needs a decimal number from 0 to 255");
+    p.adapter = &p.bus.adapters[int(v)];
+    p.unit = nullptr;
+    p.current = nullptr;
+    if (tokens.size() == 3) {
+        if (tokens[2].text != "reject")
+            return p.fail("unknown word '" + tokens[2].text + "' after adapter");
+        p.adapter->reject = true;
+    }
+    return true;
+}
+
+// One of the three 16-byte identification fields of the adapter.
+bool read_identification(parser& p, const tokens_t& tokens, int field)
+{
+    std::vector<uint8_t> bytes;
+    if (!parse_bytes(p, tokens, 1, &bytes))
+        return false;
+    if (bytes.size() > 16)
+        return p.fail(tokens[0].text + " longer than 16 bytes");
+    if (!bytes.empty()) // an empty list leaves the field zero
+        std::memcpy(p.adapter->ids + 16 * field, bytes.data(), bytes.size());
+    return true;
+}
+
+bool read_manager(parser& p, const tokens_t& tokens) { return read_identification(p, tokens, 0); }
+bool read_identity(parser& p, const tokens_t& tokens) { return read_identification(p, tokens, 1); }
+bool read_unique(parser& p, const tokens_t& tokens) { return read_identification(p, tokens, 2); }
+
+// ---- units --------------------------------------------------------------
+
+bool read_unit(parser& p, const tokens_t& tokens)
+{
+    int a, t, l;
+    if (tokens.size() != 2 || !parse_address(tokens[1].text, &a, &t, &l))
+        return p.fail("unit needs an address adapter:target:lun (decimal, each 0 to 255)");
+    p.adapter = nullptr;
+    p.current = nullptr;
+    p.unit = find_bus_unit(p.bus, a, t, l);
+    if (!p.unit) {
+        p.bus.units.push_back(std::make_unique<bus_unit>());
+        p.unit = p.bus.units.back().get();
+        p.unit->adapter = a;
+        p.unit->target = t;
+        p.unit->lun = l;
+    }
+    return true;
+}
+
+bool read_image(parser& p, const tokens_t& tokens)
+{
+    uint32_t length;
+    if (tokens.size() != 3 || !parse_decimal(tokens[2].text, 65535, &length) || length == 0)
+        return p.fail("image needs a path and a block length (decimal, 1 to 65535)");
+    std::string path = tokens[1].text;
+    if (!path.empty() && path[0] != '/' && !p.base_dir.empty())
+        path = p.base_dir + "/" + path;
+    // One unbuffered stream per image file, whatever the number of units
+    // that read it: every read positions the stream first, and a bus of
+    // hundreds of units neither runs out of file handles nor holds a
+    // stream buffer per unit.
+    std::shared_ptr<std::ifstream>& file = p.images[path];
+    if (!file) {
+        file = std::make_shared<std::ifstream>();
+        file->rdbuf()->pubsetbuf(nullptr, 0);
+        file->open(path, std::ios::binary);
+    }
+    if (!*file) {
+        p.images.erase(path);
+        return p.fail("cannot open image " + path);
+    }
+    file->seekg(0, std::ios::end);
+    std::streamoff size = file->tellg();
+    if (size < 0)
+        return p.fail("cannot measure image " + path);
+    p.unit->image_path = path;
+    p.unit->image = file;
+    p.unit->block_length = length;
+    p.unit->image_blocks = uint64_t(size) / length;
+    return true;
+}
+
+bool read_attention(parser& p, const tokens_t& tokens)
+{
+    uint32_t v;
+    if (tokens.size() != 2 || !parse_decimal(tokens[1].text, 1000000, &v))
+        return p.fail("attention needs a decimal count");
+    p.unit->attention = long(v);
+    return true;
+}
+
+bool read_on(parser& p, const tokens_t& tokens)
+{
+    bus_answer a;
+    uint32_t v;
+    if (tokens.size() < 2 || tokens.size() > 17)
+        return p.fail("on needs 1 to 16 command block bytes");
+    for (size_t i = 1; i < tokens.size(); i++) {
+        if (tokens[i].text == "..") {
+            a.pattern.push_back(-1);
+        } else if (tokens[i].text.size() == 2 && parse_hex(tokens[i].text, 0xFF, &v)) {
+            a.pattern.push_back(int(v));
+            a.compared++;
+        } else {
+            return p.fail("bad command block byte '" + tokens[i].text + "'");
+        }
+    }
+    p.unit->answers.push_back(std::move(a));
+    p.current = &p.unit->answers.back();
+    return true;
+}
+
+// ---- answers ------------------------------------------------------------
+
+bool read_data(parser& p, const tokens_t& tokens) { return parse_bytes(p, tokens, 1, &p.current->data); }
+
+bool read_sense(parser& p, const tokens_t& tokens)
+{
+    if (!parse_bytes(p, tokens, 1, &p.current->sense))
+        return false;
+    if (p.current->sense.size() > SENSE_LEN)
+        return p.fail("sense longer than 14 bytes");
+    return true;
+}
+
+bool read_hang(parser& p, const tokens_t& tokens)
+{
+    p.current->hang = true;
+    return tokens.size() == 1 || p.fail("hang takes no argument");
+}
+
+// A status or transfer line: one number, hexadecimal or decimal, into one
+// field of the answer.
+template <typename T, T bus_answer::*field, bool hex, uint32_t limit>
+bool read_number(parser& p, const tokens_t& tokens)
+{
+    uint32_t v;
+    if (tokens.size() != 2)
+        return p.fail(tokens[0].text + " needs one argument");
+    if (!(hex ? parse_hex(tokens[1].text, limit, &v) : parse_decimal(tokens[1].text, limit, &v)))
+        return p.fail("bad argument '" + tokens[1].text + "' for " + tokens[0].text);
+    p.current->*field = T(v);
+    return true;
+}
+
+// ---- the keyword table ----------------------------------------------
+
+// The block a keyword's line must stand in.
+enum class block { any, adapter, unit, answer };
+
+struct keyword {
+    const char* word;
+    block within;
+    bool (*read)(parser&, const tokens_t&);
+};
+
+const keyword keywords[] = {
+    {"support", block::any, read_support},
+    {"adapters", block::any, read_adapters},
+    {"adapter", block::any, read_adapter},
+    {"manager", block::adapter, read_manager},
+    {"identity", block::adapter, read_identity},
+    {"unique", block::adapter, read_unique},
+    {"unit", block::any, read_unit},
+    {"image", block::unit, read_image},
+    {"attention", block::unit, read_attention},
+    {"on", block::unit, read_on},
+    {"data", block::answer, read_data},
+    {"sense", block::answer, read_sense},
+    {"status", block::answer, read_number<uint8_t, &bus_answer::target_status, true, 0xFF>},
+    {"host-status", block::answer, read_number<uint8_t, &bus_answer::host_status, true, 0xFF>},
+    {"request-status", block::answer, read_number<int, &bus_answer::request_status, true, 0xFF>},
+    {"short", block::answer, read_number<long, &bus_answer::transfer_limit, false, 0x7FFFFFFF>},
+    {"hang", block::answer, read_hang},
+};
+
+bool parse_line(parser& p, const tokens_t& tokens)
+{
+    const std::string& word = tokens[0].text;
+    if (tokens[0].quoted)
+        return p.fail("a line must start with a keyword");
+    for (const keyword& k : keywords) {
+        if (word != k.word)
+            continue;
+        if (k.within == block::adapter && !p.adapter)
+            return p.fail(word + " outside an adapter block");
+        if (k.within == block::unit && !p.unit)
+            return p.fail(word + " outside a unit block");
+        if (k.within == block::answer && !p.current)
+            return p.fail(word + " outside an answer (an 'on' line comes first)");
+        return k.read(p, tokens);
+    }
+    return p.fail("unknown word '" + word + "'");
+}
+
+} // namespace
+
+bus_unit* find_bus_unit(bus_description& bus, int adapter, int target, int lun)
+{
+    for (auto& u : bus.units)
+        if (u->adapter == adapter && u->target == target && u->lun == lun)
+            return u.get();
+    return nullptr;
+}
+
+int parse_bus_text(const std::string& text, const char* name, const char* base_dir, bus_description* bus,
+                   std::string* error)
+{
+    parser p;
+    p.name = name;
+    p.base_dir = base_dir ? base_dir : "";
+    std::string line_text;
+    tokens_t tokens;
+    // Line by line out of the text itself, without a copy of it.
+    for (size_t start = 0; start < text.size();) {
+        size_t end = text.find('\n', start);
+        if (end == std::string::npos)
+            end = text.size();
+        line_text.assign(text, start, end - start);
+        start = end + 1;
+        p.line++;
+        tokens.clear();
+        if (!split_line(p, line_text, &tokens) || (!tokens.empty() && !parse_line(p, tokens))) {
+            *error = p.error;
+            return -1;
+        }
+    }
+    *bus = std::move(p.bus);
+    return 0;
+}
