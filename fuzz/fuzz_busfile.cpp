@@ -8,7 +8,7 @@
 #include "aspi/aspi.h"
 #include "aspi/manager.h"
 #include "fuzz_common.h"
-#include "main/options.h"
+#include "format/report_options.h"
 #include "scsi/scan.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -20,12 +20,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     select_aspi_manager(manager);
     aspi_set_wait_limit_ms(0);
-    g_options = report_options{true, true, true, true};
     begin_report();
     if (aspi_open() == 0) {
         uint8_t ids[48];
         if (aspi_host_adapter_inquiry(0, ids) > 0)
-            scan_bus(0, -1, -1);
+            scan_bus(0, -1, -1, report_options{true, true, true, true});
         aspi_close();
     }
     end_report();

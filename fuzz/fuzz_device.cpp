@@ -9,7 +9,7 @@
 #include "aspi/manager.h"
 #include "fuzz_bus.h"
 #include "fuzz_common.h"
-#include "main/options.h"
+#include "format/report_options.h"
 #include "scsi/scan.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
@@ -19,10 +19,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     // A request that never completes times out at once here, not after ten
     // seconds.
     aspi_set_wait_limit_ms(0);
-    g_options = report_options{false, true, true, true};
     begin_report();
     if (aspi_open() == 0) {
-        scan_bus(0, 0, 0);
+        scan_bus(0, 0, 0, report_options{false, true, true, true});
         aspi_close();
     }
     end_report();

@@ -17,9 +17,12 @@
 #include "aspi/manager.h"
 #include "fuzz_bus.h"
 #include "fuzz_common.h"
-#include "main/options.h"
+#include "format/report_options.h"
 #include "partition/partition.h"
 #include "physdrive/physdrive.h"
+
+// Every report option but the LUN scan, which a medium does not reach.
+static const report_options every_report{false, true, true, true};
 
 static void decode_as_image(const uint8_t* data, size_t size)
 {
@@ -36,7 +39,7 @@ static void decode_as_image(const uint8_t* data, size_t size)
     std::string path = "/proc/self/fd/" + std::to_string(fd);
     std::string error;
     if (open_image_drive(path.c_str(), &error) == 0)
-        report_images();
+        report_images(every_report);
     close_physical_drives();
     close(fd);
 }
@@ -50,7 +53,7 @@ static void decode_as_scsi_unit(const uint8_t* data, size_t size)
     uint8_t sector0[DECODE_SECTOR_SIZE] = {};
     std::memcpy(sector0, data, size < sizeof sector0 ? size : sizeof sector0);
     sector_source source{SOURCE_SCSI_UNIT, nullptr, 0, 0, 0};
-    decode_medium(&source, DECODE_SECTOR_SIZE, uint64_t(1) << 32, sector0);
+    decode_medium(&source, DECODE_SECTOR_SIZE, uint64_t(1) << 32, sector0, every_report);
     aspi_close();
     select_aspi_manager(nullptr);
 }
@@ -58,7 +61,6 @@ static void decode_as_scsi_unit(const uint8_t* data, size_t size)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     aspi_set_wait_limit_ms(0);
-    g_options = report_options{false, true, true, true};
     begin_report();
     decode_as_image(data, size);
     decode_as_scsi_unit(data, size);

@@ -58,8 +58,6 @@ std::string read_all(FILE* f)
 
 } // namespace
 
-TEST(Cli, GlobalOptionsStartFalse) { EXPECT_TRUE(no_options(g_options)); }
-
 TEST(Cli, NoArgumentsIsTheDefaultScsiScan)
 {
     parsed p = parse({});

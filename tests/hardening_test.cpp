@@ -25,7 +25,7 @@
 #include "format/bytes.h"
 #include "format/output.h"
 #include "harness.h"
-#include "main/options.h"
+#include "format/report_options.h"
 #include "partition/partition.h"
 #include "physdrive/physdrive.h"
 #include "scsi/scan.h"
@@ -88,9 +88,7 @@ const aspi_manager* load_bus(const std::string& text)
 // A scan of adapter 0 with every report option on.
 std::string scan_everything()
 {
-    g_options = report_options{true, true, true, true};
-    run_result r = capture_output([] { scan_bus(0, -1, -1); });
-    g_options = report_options{};
+    run_result r = capture_output([] { scan_bus(0, -1, -1, report_options{true, true, true, true}); });
     return r.out;
 }
 
@@ -368,11 +366,10 @@ std::chrono::milliseconds timed_scan(const std::string& bus, unsigned wait_ms, b
         return std::chrono::milliseconds(0);
     record_requests(manager);
     aspi_set_wait_limit_ms(wait_ms);
-    g_options = report_options{all_luns, true, true, true};
+    report_options options{all_luns, true, true, true};
     auto start = std::chrono::steady_clock::now();
-    run_result r = capture_output([] { scan_bus(0, -1, -1); });
+    run_result r = capture_output([&] { scan_bus(0, -1, -1, options); });
     auto elapsed = std::chrono::steady_clock::now() - start;
-    g_options = report_options{};
     aspi_set_wait_limit_ms(10000);
     stop_recording();
     if (report)
@@ -481,7 +478,7 @@ TEST(NoHang, AnEndlessExtendedChainStopsAtTheLinkCap)
     auto start = std::chrono::steady_clock::now();
     run_result r = capture_output([&] {
         ASSERT_EQ(scsi_read({0, 0, 0}, 0, 1, 512, sector0), 0);
-        decode_medium(&source, 512, uint64_t(1) << 32, sector0);
+        decode_medium(&source, 512, uint64_t(1) << 32, sector0, report_options{});
     });
     auto elapsed = std::chrono::steady_clock::now() - start;
     aspi_close();

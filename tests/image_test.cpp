@@ -11,26 +11,23 @@
 
 #include "format/output.h"
 #include "harness.h"
-#include "main/options.h"
+#include "format/report_options.h"
 #include "physdrive/physdrive.h"
 
 namespace {
 
 class ImageReport : public ::testing::Test {
 protected:
-    void SetUp() override { g_options = report_options{}; }
-    void TearDown() override
-    {
-        close_physical_drives();
-        g_options = report_options{};
-    }
+    void TearDown() override { close_physical_drives(); }
+
+    report_options options_;
 
     // The report of every image opened so far.
-    static std::string report()
+    std::string report() const
     {
         FILE* f = tmpfile();
         set_output_stream(f);
-        report_images();
+        report_images(options_);
         fflush(f);
         set_output_stream(nullptr);
         std::string text;
@@ -79,8 +76,8 @@ TEST_F(ImageReport, SampleDiskListsPrimaryLogicalsAndFreeSpace)
 
 TEST_F(ImageReport, SampleFloppyWithGeometryAndParameterBlock)
 {
-    g_options.show_device = true;
-    g_options.show_partitions = true;
+    options_.show_device = true;
+    options_.show_partitions = true;
     std::string path = sample("sample-floppy.img");
     std::string error;
     ASSERT_EQ(open_image_drive(path.c_str(), &error), 0) << error;
@@ -112,7 +109,7 @@ TEST_F(ImageReport, SampleFloppyWithGeometryAndParameterBlock)
 
 TEST_F(ImageReport, SampleTownsMediumWithExtents)
 {
-    g_options.show_partitions = true;
+    options_.show_partitions = true;
     std::string path = sample("sample-towns.img");
     std::string error;
     ASSERT_EQ(open_image_drive(path.c_str(), &error), 0) << error;
@@ -168,7 +165,7 @@ TEST_F(ImageReport, UnopenableFilesAreNamedInTheError)
 
 TEST_F(ImageReport, ShortImagesAreMeasuredByWholeSectors)
 {
-    g_options.show_device = true;
+    options_.show_device = true;
     // 100 bytes: no whole sector; sector 0 cannot be read, only the heading
     // and the geometry of an empty disk remain.
     std::string tiny = write_file("tiny.img", 100, 0);
@@ -190,7 +187,7 @@ TEST_F(ImageReport, ShortImagesAreMeasuredByWholeSectors)
 
 TEST_F(ImageReport, DumpShowsSectorZeroAfterTheChainWasWalked)
 {
-    g_options.dump_sectors = true;
+    options_.dump_sectors = true;
     std::string path = sample("sample-disk.img");
     std::string error;
     ASSERT_EQ(open_image_drive(path.c_str(), &error), 0);
@@ -286,7 +283,7 @@ TEST_F(ImageReport, BothDeviceSidesPrintTheSameMediumAlike)
 
 TEST_F(ImageReport, GeometryLinesOfALargeSparseImage)
 {
-    g_options.show_device = true;
+    options_.show_device = true;
     // 4,865 cylinders of 255 heads and 63 sectors: 78,156,225 sectors, all
     // holes. Sector 0 is empty: the hard disk decoder finds no signature.
     std::string path = write_file("large.img", 512, 0);

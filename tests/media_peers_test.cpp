@@ -14,7 +14,6 @@
 #include <unistd.h>
 
 #include "harness.h"
-#include "main/options.h"
 
 namespace {
 
@@ -218,7 +217,6 @@ protected:
     void TearDown() override
     {
         unlink(path_.c_str());
-        g_options = report_options{}; // the runs above set them
     }
     std::string path_;
 };

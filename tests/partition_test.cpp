@@ -15,7 +15,7 @@
 
 #include "format/bytes.h"
 #include "format/output.h"
-#include "main/options.h"
+#include "format/report_options.h"
 #include "partition/partition.h"
 #include "physdrive/physdrive.h"
 
@@ -84,12 +84,9 @@ sector fat_boot(uint8_t media, uint32_t serial, const char* label, uint32_t tota
 
 class Decoder : public ::testing::Test {
 protected:
-    void SetUp() override { g_options = report_options{}; }
-    void TearDown() override
-    {
-        close_physical_drives();
-        g_options = report_options{};
-    }
+    void TearDown() override { close_physical_drives(); }
+
+    report_options options_;
 
     static std::string image_path()
     {
@@ -111,7 +108,7 @@ protected:
         EXPECT_EQ(open_image_drive(path.c_str(), &error), 0) << error;
         FILE* f = tmpfile();
         set_output_stream(f);
-        report_images();
+        report_images(options_);
         fflush(f);
         set_output_stream(nullptr);
         close_physical_drives();
@@ -168,7 +165,7 @@ TEST(PartitionHelpers, SourcesThatCannotBeRead)
     EXPECT_EQ(read_sectors(&unit, 0x100000000ull, 1, 512, buffer), -1);
     // Only 512-byte sectors are decoded: the lent buffer holds no more.
     sector s = boot_record();
-    EXPECT_EQ(decode_medium(&unknown, 2048, 100, s.data()), -1);
+    EXPECT_EQ(decode_medium(&unknown, 2048, 100, s.data(), report_options{}), -1);
 }
 
 TEST_F(Decoder, HardDiskEdgeCases)
@@ -209,7 +206,7 @@ TEST_F(Decoder, ExtendedEntryEndsItsTable)
     put_entry(&ebr1, 1, 0x00, 0x05, 100, 100);
     sector ebr2 = boot_record();
     put_entry(&ebr2, 0, 0x00, 0x01, 10, 90);
-    g_options.show_partitions = true;
+    options_.show_partitions = true;
     std::string text = decode(600, {{0, mbr}, {100, ebr1}, {200, ebr2}, {210, fat_boot(0xF8, 0xCAFEF00D, "LOGICAL", 90)}});
     // Logicals: swap at 100 + 10, FAT12 at 200 + 10 (its own record's base).
     EXPECT_EQ(text.substr(0, text.find("        BPB:")),
@@ -349,7 +346,7 @@ TEST_F(Decoder, FiguresBeyond32Bits)
     unlink(path.c_str());
     if (!sparse)
         GTEST_SKIP() << "the file system of " << ::testing::TempDir() << " cannot hold a 5 TiB sparse file";
-    g_options.show_partitions = true;
+    options_.show_partitions = true;
     std::string text = decode(10737418240ull, {{0, mbr}, {0xF0000000u, ebr}, {4563402752ull, fat32}});
     EXPECT_EQ(text.substr(0, text.find("        BPB:")),
               "  IBM HARD DISK FORMAT       5,497,558,138,880 bytes\n"

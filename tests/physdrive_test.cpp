@@ -14,18 +14,13 @@
 #include <unistd.h>
 
 #include "harness.h"
-#include "main/options.h"
 #include "physdrive/physdrive.h"
 
 namespace {
 
 class DriveList : public ::testing::Test {
 protected:
-    void TearDown() override
-    {
-        close_physical_drives();
-        g_options = report_options{}; // the runs below set them
-    }
+    void TearDown() override { close_physical_drives(); }
 };
 
 // The report after its heading line.

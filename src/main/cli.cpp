@@ -14,8 +14,6 @@
 
 #include "format/output.h"
 
-report_options g_options;
-
 static bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 static char lower(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }

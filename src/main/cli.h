@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "main/options.h"
+#include "format/report_options.h"
 
 struct run_plan {
     int scsi_state = -1;   // -1 default scan, 0 disk word only, 1 scsi word seen

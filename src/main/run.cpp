@@ -16,9 +16,9 @@ namespace {
 constexpr int DRIVE_COUNT = 32;
 
 // Images first, in command-line order, then the numbered drives.
-void run_disk_command(const run_plan& plan)
+void run_disk_command(const run_plan& plan, const report_options& options)
 {
-    report_images();
+    report_images(options);
     if (!plan.disk_named) {
         close_physical_drives();
         return;
@@ -28,7 +28,7 @@ void run_disk_command(const run_plan& plan)
     int last = plan.drive >= 0 ? plan.drive : DRIVE_COUNT - 1;
     for (int number = first; number <= last; number++) {
         if (measure_physical_drive(number, &drive) == 0)
-            report_disk(number, &drive);
+            report_disk(number, &drive, options);
     }
     close_physical_drives();
 }
@@ -49,7 +49,7 @@ const aspi_manager* choose_manager(const run_plan& plan, std::string* error)
     return manager;
 }
 
-int run_scsi_command(const run_plan& plan)
+int run_scsi_command(const run_plan& plan, const report_options& options)
 {
     if (aspi_open() != 0) {
         err_printf("ASPI manager initilize error!\n");
@@ -63,10 +63,10 @@ int run_scsi_command(const run_plan& plan)
         return 1;
     }
     if (plan.adapter >= 0) {
-        scan_bus(plan.adapter, plan.target, plan.lun);
+        scan_bus(plan.adapter, plan.target, plan.lun, options);
     } else {
         for (int adapter = 0; adapter < count; adapter++)
-            scan_bus(adapter, plan.target, plan.lun);
+            scan_bus(adapter, plan.target, plan.lun, options);
     }
     aspi_close();
     return 0;
@@ -86,8 +86,8 @@ int run_vexum(int argc, const char* const* argv)
 {
     run_plan plan;
     std::string error;
-    g_options = report_options{};
-    switch (parse_command_line(argc, argv, &plan, &g_options, &error)) {
+    report_options options;
+    switch (parse_command_line(argc, argv, &plan, &options, &error)) {
     case PARSE_USAGE:
         print_usage();
         fflush(output_stream());
@@ -120,11 +120,11 @@ int run_vexum(int argc, const char* const* argv)
     }
 
     if (plan.disk_named || !plan.images.empty())
-        run_disk_command(plan);
+        run_disk_command(plan, options);
 
     int exit_code = 0;
     if (scsi_runs)
-        exit_code = run_scsi_command(plan);
+        exit_code = run_scsi_command(plan, options);
     release_manager(manager);
     fflush(output_stream());
     return exit_code;

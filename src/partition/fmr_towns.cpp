@@ -8,10 +8,10 @@
 #include "format/bytes.h"
 #include "format/format.h"
 #include "format/output.h"
-#include "main/options.h"
 #include "partition/partition.h"
 
-int decode_fmr_towns(const sector_source* source, uint32_t sector_size, uint64_t medium_sectors, uint8_t* sector0)
+int decode_fmr_towns(const sector_source* source, uint32_t sector_size, uint64_t medium_sectors, uint8_t* sector0,
+                     const report_options& options)
 {
     if (sector_size != DECODE_SECTOR_SIZE)
         return -1;
@@ -45,14 +45,14 @@ int decode_fmr_towns(const sector_source* source, uint32_t sector_size, uint64_t
             copy_padded_field(label, sector0 + 0x2B, 11);
             out_printf(" %c(%2d) %-11s %-9s %13s .. %s %s\n", mark, i + 1, label, serial, size_text, system_name,
                        second_name);
-            if (g_options.show_partitions) {
+            if (options.show_partitions) {
                 print_partition_extent(start, count);
                 report_fat_bpb(sector0 + 0x0B);
             }
         } else {
             out_printf(" %c(%2d)                       %13s .. %s %s\n", mark, i + 1, size_text, system_name,
                        second_name);
-            if (g_options.show_partitions)
+            if (options.show_partitions)
                 print_partition_extent(start, count);
         }
         last_end = uint64_t(start) + count;

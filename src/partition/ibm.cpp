@@ -9,7 +9,6 @@
 #include "format/bytes.h"
 #include "format/format.h"
 #include "format/output.h"
-#include "main/options.h"
 #include "partition/partition.h"
 
 static bool has_boot_signature(const uint8_t* sector) { return sector[0x1FE] == 0x55 && sector[0x1FF] == 0xAA; }
@@ -19,7 +18,8 @@ static void format_serial(uint32_t serial, char* out, size_t size)
     snprintf(out, size, "%04X-%04X", unsigned(serial >> 16), unsigned(serial & 0xFFFF));
 }
 
-int decode_ibm_floppy(const sector_source*, uint32_t sector_size, uint64_t medium_sectors, uint8_t* sector0)
+int decode_ibm_floppy(const sector_source*, uint32_t sector_size, uint64_t medium_sectors, uint8_t* sector0,
+                      const report_options& options)
 {
     if (get_le16(sector0 + 0x0B) != 512 || (sector0[0x15] != 0xF0 && sector0[0x15] != 0xF8) ||
         !has_boot_signature(sector0))
@@ -35,7 +35,7 @@ int decode_ibm_floppy(const sector_source*, uint32_t sector_size, uint64_t mediu
     copy_padded_field(file_system, sector0 + 0x36, 8);
     copy_padded_field(label, sector0 + 0x2B, 11);
     out_printf("       %-11s %-9s %13s .. %-24s %s\n", label, serial, size_text, file_system, oem);
-    if (g_options.show_partitions)
+    if (options.show_partitions)
         report_fat_bpb(bpb.data());
     return 0;
 }
@@ -106,6 +106,7 @@ struct hard_disk_walk {
     uint8_t* buffer;
     uint32_t number;   // partitions listed so far
     uint64_t last_end; // end of the last listed partition
+    const report_options& options;
 };
 
 // Lists one partition entry; for FAT volumes reads and shows its boot
@@ -122,7 +123,7 @@ static int list_partition(hard_disk_walk* walk, const uint8_t* entry, uint64_t t
     if (kind == ENTRY_OTHER) {
         out_printf(" %c(%2u)                       %13s .. %-24s\n", mark, unsigned(walk->number), size_text,
                    partition_type_name(type));
-        if (g_options.show_partitions)
+        if (walk->options.show_partitions)
             print_partition_extent(start, count);
     } else {
         // A boot sector outside the medium is not read.
@@ -141,7 +142,7 @@ static int list_partition(hard_disk_walk* walk, const uint8_t* entry, uint64_t t
         copy_padded_field(label, boot + (fat32 ? 0x47 : 0x2B), 11);
         out_printf(" %c(%2u) %-11s %-9s %13s .. %-24s %s\n", mark, unsigned(walk->number), label, serial, size_text,
                    partition_type_name(type), oem);
-        if (g_options.show_partitions) {
+        if (walk->options.show_partitions) {
             print_partition_extent(start, count);
             if (fat32)
                 report_fat32_bpb(boot + 0x0B);
@@ -154,7 +155,7 @@ static int list_partition(hard_disk_walk* walk, const uint8_t* entry, uint64_t t
 }
 
 int decode_ibm_hard_disk(const sector_source* source, uint32_t sector_size, uint64_t medium_sectors,
-                         uint8_t* sector0)
+                         uint8_t* sector0, const report_options& options)
 {
     if (sector_size != DECODE_SECTOR_SIZE)
         return -1;
@@ -165,7 +166,7 @@ int decode_ibm_hard_disk(const sector_source* source, uint32_t sector_size, uint
     char number[32];
     out_printf("  IBM HARD DISK FORMAT       %13s bytes\n", format_grouped64(uint64_t(sector_size) * medium_sectors, number));
 
-    hard_disk_walk walk{source, sector_size, medium_sectors, sector0, 0, 0};
+    hard_disk_walk walk{source, sector_size, medium_sectors, sector0, 0, 0, options};
     table_set walked;
     uint64_t table_base = 0;
     uint64_t extended_base = 0;

@@ -4,6 +4,8 @@
 #pragma once
 #include <cstdint>
 
+#include "format/report_options.h"
+
 struct drive_descriptor;
 
 enum : uint32_t { SOURCE_PHYSICAL_DRIVE = 0, SOURCE_SCSI_UNIT = 1 };
@@ -33,13 +35,16 @@ const char* partition_type_name(uint32_t type);
 
 // Decoders of sector 0; sector0 is a 512-byte buffer they may overwrite.
 // medium_sectors is the medium's size in sectors as the caller knows it.
-int decode_ibm_floppy(const sector_source* source, uint32_t sector_size, uint64_t medium_sectors, uint8_t* sector0);
+int decode_ibm_floppy(const sector_source* source, uint32_t sector_size, uint64_t medium_sectors, uint8_t* sector0,
+                      const report_options& options);
 int decode_ibm_hard_disk(const sector_source* source, uint32_t sector_size, uint64_t medium_sectors,
-                         uint8_t* sector0);
-int decode_fmr_towns(const sector_source* source, uint32_t sector_size, uint64_t medium_sectors, uint8_t* sector0);
+                         uint8_t* sector0, const report_options& options);
+int decode_fmr_towns(const sector_source* source, uint32_t sector_size, uint64_t medium_sectors, uint8_t* sector0,
+                     const report_options& options);
 // Choose the decoder by the first bytes of sector 0 and run it. Only media
 // of 512-byte sectors are decoded; any other size yields -1 and no output.
-int decode_medium(const sector_source* source, uint32_t sector_size, uint64_t medium_sectors, uint8_t* sector0);
+int decode_medium(const sector_source* source, uint32_t sector_size, uint64_t medium_sectors, uint8_t* sector0,
+                  const report_options& options);
 
 // bpb: the boot parameter block, from offset 0Bh of a boot sector.
 // report_fat_bpb reads 51 bytes of it, report_fat32_bpb 79.

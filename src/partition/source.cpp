@@ -96,13 +96,14 @@ const char* partition_type_name(uint32_t type)
     return unlisted;
 }
 
-int decode_medium(const sector_source* source, uint32_t sector_size, uint64_t medium_sectors, uint8_t* sector0)
+int decode_medium(const sector_source* source, uint32_t sector_size, uint64_t medium_sectors, uint8_t* sector0,
+                  const report_options& options)
 {
     if (sector_size != DECODE_SECTOR_SIZE || sector0 == nullptr)
         return -1;
     if (sector0[0] == 0xE9 || sector0[0] == 0xEB)
-        return decode_ibm_floppy(source, sector_size, medium_sectors, sector0);
+        return decode_ibm_floppy(source, sector_size, medium_sectors, sector0, options);
     if (memcmp(sector0, "IPL", 3) == 0)
-        return decode_fmr_towns(source, sector_size, medium_sectors, sector0);
-    return decode_ibm_hard_disk(source, sector_size, medium_sectors, sector0);
+        return decode_fmr_towns(source, sector_size, medium_sectors, sector0, options);
+    return decode_ibm_hard_disk(source, sector_size, medium_sectors, sector0, options);
 }

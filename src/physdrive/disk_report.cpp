@@ -6,7 +6,6 @@
 #include "format/dump.h"
 #include "format/format.h"
 #include "format/output.h"
-#include "main/options.h"
 #include "partition/partition.h"
 #include "physdrive/drive_list.h"
 #include "physdrive/physdrive.h"
@@ -28,12 +27,12 @@ static void print_geometry(const disk_geometry* geometry)
     out_printf("  W32:Byte per sector        %13s\n", format_grouped(geometry->bytes_per_sector, number));
 }
 
-int report_medium(const drive_descriptor* drive, const disk_geometry* image_geometry)
+int report_medium(const drive_descriptor* drive, const disk_geometry* image_geometry, const report_options& options)
 {
     sector_source source{};
     source.kind = SOURCE_PHYSICAL_DRIVE;
     source.drive = drive;
-    if (g_options.show_device) {
+    if (options.show_device) {
         disk_geometry geometry{};
         if (image_geometry != nullptr) {
             geometry = *image_geometry;
@@ -49,8 +48,8 @@ int report_medium(const drive_descriptor* drive, const disk_geometry* image_geom
     std::array<uint8_t, DRIVE_SECTOR_SIZE> sector{};
     if (read_drive_sectors(drive, 1, 0, sector.data()) != 0)
         return -1;
-    decode_medium(&source, DRIVE_SECTOR_SIZE, drive->total_sectors, sector.data());
-    if (g_options.dump_sectors) {
+    decode_medium(&source, DRIVE_SECTOR_SIZE, drive->total_sectors, sector.data(), options);
+    if (options.dump_sectors) {
         // The decoders reuse the buffer for later sectors: read sector 0 again.
         sector.fill(0);
         if (read_drive_sectors(drive, 1, 0, sector.data()) == 0)
@@ -59,9 +58,9 @@ int report_medium(const drive_descriptor* drive, const disk_geometry* image_geom
     return 0;
 }
 
-int report_disk(int drive_number, const drive_descriptor* drive)
+int report_disk(int drive_number, const drive_descriptor* drive, const report_options& options)
 {
     (void)drive_number;
     out_printf("\nDisk:%d\n", drive->drive_number);
-    return report_medium(drive, nullptr);
+    return report_medium(drive, nullptr, options);
 }

@@ -2,6 +2,7 @@
 #pragma once
 #include <cstdint>
 
+#include "format/report_options.h"
 #include "physdrive/drive_platform.h"
 
 // Pushes an open handle at the front of the open drive list; on failure the
@@ -12,4 +13,4 @@ void forget_image_drives();
 // The report of one measured medium under a heading already printed;
 // geometry is null for a drive whose geometry is asked again.
 struct drive_descriptor;
-int report_medium(const drive_descriptor* drive, const disk_geometry* image_geometry);
+int report_medium(const drive_descriptor* drive, const disk_geometry* image_geometry, const report_options& options);

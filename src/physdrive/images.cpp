@@ -80,12 +80,12 @@ void derive_image_geometry(uint64_t sectors, disk_geometry* geometry)
     geometry->cylinders = sectors / (uint64_t(geometry->tracks_per_cylinder) * geometry->sectors_per_track);
 }
 
-void report_images()
+void report_images(const report_options& options)
 {
     for (const image_drive& image : images) {
         out_printf("\nDisk:%s\n", image.path.c_str());
         disk_geometry geometry{};
         derive_image_geometry(image.drive.total_sectors, &geometry);
-        report_medium(&image.drive, &geometry);
+        report_medium(&image.drive, &geometry, options);
     }
 }

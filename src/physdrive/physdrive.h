@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "format/report_options.h"
 #include "physdrive/drive_platform.h"
 
 struct drive_descriptor {
@@ -39,7 +40,7 @@ int read_drive_sectors(const drive_descriptor* drive, uint32_t sector_count, uin
 void close_physical_drives();
 
 // The disk report of one measured drive.
-int report_disk(int drive_number, const drive_descriptor* drive);
+int report_disk(int drive_number, const drive_descriptor* drive, const report_options& options);
 
 // Images (-image FILE): opened in command-line order before anything is
 // scanned. -1 when the file cannot be opened or measured; error then holds
@@ -48,6 +49,6 @@ int open_image_drive(const char* path, std::string* error);
 int image_drive_count();
 // The disk report of every open image, in the order they were opened, each
 // under the heading "Disk:" and its path as given.
-void report_images();
+void report_images(const report_options& options);
 // The geometry shown for an image: derived from its size alone.
 void derive_image_geometry(uint64_t sectors, disk_geometry* geometry);

@@ -9,7 +9,6 @@
 #include "format/dump.h"
 #include "format/format.h"
 #include "format/output.h"
-#include "main/options.h"
 #include "partition/partition.h"
 #include "scsi/modepages/modepages.h"
 #include "scsi/reports.h"
@@ -54,7 +53,7 @@ void print_block_limits(device_address unit)
 
 // The disk path after the device pages: capacity, block 0, its partition
 // decoder and, on request, its dump.
-void report_medium(device_address unit, bool removable, bool pd_unit)
+void report_medium(device_address unit, bool removable, bool pd_unit, const report_options& options)
 {
     uint8_t capacity[8];
     std::memset(capacity, 0, sizeof capacity);
@@ -74,10 +73,10 @@ void report_medium(device_address unit, bool removable, bool pd_unit)
     }
     sector_source source{SOURCE_SCSI_UNIT, nullptr, unit.adapter, unit.target, unit.lun};
     if (scsi_read(unit, 0, 1, uint16_t(block_length), block) == 0 && block_length == 512)
-        decode_medium(&source, block_length, medium_blocks, block);
-    if (pd_unit && g_options.show_partitions)
+        decode_medium(&source, block_length, medium_blocks, block, options);
+    if (pd_unit && options.show_partitions)
         print_capacity_and_tracks(unit);
-    if (g_options.dump_sectors) {
+    if (options.dump_sectors) {
         std::memset(block, 0, block_length);
         if (scsi_read(unit, 0, 1, uint16_t(block_length), block) == 0)
             print_sector_dump(0, 1, int(block_length), block);
@@ -87,7 +86,7 @@ void report_medium(device_address unit, bool removable, bool pd_unit)
 
 } // namespace
 
-void report_device(int host_adapter, int target, int lun, const uint8_t* inquiry)
+void report_device(int host_adapter, int target, int lun, const uint8_t* inquiry, const report_options& options)
 {
     unsigned type = inquiry[0] & 0x1F;
     if (type == 0x1F)
@@ -121,7 +120,7 @@ void report_device(int host_adapter, int target, int lun, const uint8_t* inquiry
     out_printf("\n%X)ID:%X-%X %5s %-8s %-16s %-4s %-9s - %s\n", unsigned(host_adapter), unsigned(target),
                unsigned(lun), version_text, vendor, product, revision, removable ? "Removable" : "Rigid", type_text);
 
-    if (g_options.show_device) {
+    if (options.show_device) {
         print_peripheral_device_page(unit);
         print_vpd_pages(unit);
         if (disk_path) {
@@ -134,19 +133,19 @@ void report_device(int host_adapter, int target, int lun, const uint8_t* inquiry
     if (!disk_path) {
         switch (cls) {
         case CLASS_SEQUENTIAL:
-            if (g_options.show_device) {
+            if (options.show_device) {
                 print_block_limits(unit);
                 print_device_configuration_page(unit);
             }
             break;
         case CLASS_WRITE_ONCE:
-            if (g_options.show_device)
+            if (options.show_device)
                 print_caching_page(unit);
             break;
         case CLASS_CDROM:
-            if (g_options.show_device)
+            if (options.show_device)
                 print_caching_page(unit);
-            if (g_options.show_partitions)
+            if (options.show_partitions)
                 print_capacity_and_tracks(unit);
             break;
         default:
@@ -155,11 +154,11 @@ void report_device(int host_adapter, int target, int lun, const uint8_t* inquiry
         return;
     }
 
-    if (g_options.show_device) {
+    if (options.show_device) {
         print_format_device_page(unit);
         print_rigid_disk_geometry_page(unit);
         print_caching_page(unit);
         print_notch_page(unit);
     }
-    report_medium(unit, removable, pd_unit);
+    report_medium(unit, removable, pd_unit, options);
 }

@@ -8,7 +8,7 @@
 #include "aspi/scsi_commands.h"
 #include "format/format.h"
 #include "format/output.h"
-#include "main/options.h"
+#include "format/report_options.h"
 #include "scsi/device.h"
 
 constexpr int TARGET_COUNT = 7; // targets 0 to 6; 7 is the adapter itself
@@ -28,7 +28,7 @@ void print_host_adapter_line(int host_adapter)
     out_printf("\nHost adapter #%d - %s %s %s\n", host_adapter, fields[0], fields[1], fields[2]);
 }
 
-static void probe_one(int host_adapter, int target, int lun)
+static void probe_one(int host_adapter, int target, int lun, const report_options& options)
 {
     if (target > LARGEST_ADDRESS || lun > LARGEST_ADDRESS)
         return;
@@ -37,29 +37,29 @@ static void probe_one(int host_adapter, int target, int lun)
     uint8_t inquiry[48];
     std::memset(inquiry, 0, sizeof inquiry);
     if (scsi_inquiry({host_adapter, target, lun}, -1, 40, inquiry) == 0)
-        report_device(host_adapter, target, lun, inquiry);
+        report_device(host_adapter, target, lun, inquiry, options);
 }
 
-void probe_unit(int host_adapter, int target, int lun)
+void probe_unit(int host_adapter, int target, int lun, const report_options& options)
 {
     if (lun >= 0) {
-        probe_one(host_adapter, target, lun);
+        probe_one(host_adapter, target, lun, options);
         return;
     }
-    int last_lun = g_options.scan_luns ? LUN_COUNT - 1 : 0;
+    int last_lun = options.scan_luns ? LUN_COUNT - 1 : 0;
     for (int l = 0; l <= last_lun; l++)
-        probe_one(host_adapter, target, l);
+        probe_one(host_adapter, target, l, options);
 }
 
-void scan_bus(int host_adapter, int target, int lun)
+void scan_bus(int host_adapter, int target, int lun, const report_options& options)
 {
     if (host_adapter < 0 || host_adapter > LARGEST_ADDRESS)
         return;
     print_host_adapter_line(host_adapter);
     if (target >= 0) {
-        probe_unit(host_adapter, target, lun);
+        probe_unit(host_adapter, target, lun, options);
         return;
     }
     for (int t = 0; t < TARGET_COUNT; t++)
-        probe_unit(host_adapter, t, lun);
+        probe_unit(host_adapter, t, lun, options);
 }

@@ -2,6 +2,8 @@
 #pragma once
 #include <cstdint>
 
-void scan_bus(int host_adapter, int target, int lun);
+#include "format/report_options.h"
+
+void scan_bus(int host_adapter, int target, int lun, const report_options& options);
 void print_host_adapter_line(int host_adapter);
-void probe_unit(int host_adapter, int target, int lun);
+void probe_unit(int host_adapter, int target, int lun, const report_options& options);
