@@ -20,6 +20,7 @@
 #include "format/report_options.h"
 #include "partition/partition.h"
 #include "physdrive/physdrive.h"
+#include "scsi/unit_medium.h"
 
 // Every report option but the LUN scan, which a medium does not reach.
 static const report_options every_report{false, true, true, true};
@@ -52,8 +53,9 @@ static void decode_as_scsi_unit(const uint8_t* data, size_t size)
         abort();
     uint8_t sector0[DECODE_SECTOR_SIZE] = {};
     std::memcpy(sector0, data, size < sizeof sector0 ? size : sizeof sector0);
-    sector_source source{SOURCE_SCSI_UNIT, nullptr, 0, 0, 0};
-    decode_medium(&source, DECODE_SECTOR_SIZE, uint64_t(1) << 32, sector0, every_report);
+    device_address unit{0, 0, 0};
+    medium_reader medium = unit_medium(&unit, DECODE_SECTOR_SIZE, uint64_t(1) << 32);
+    decode_medium(&medium, sector0, every_report);
     aspi_close();
     select_aspi_manager(nullptr);
 }

@@ -27,6 +27,7 @@
 #include "harness.h"
 #include "format/report_options.h"
 #include "partition/partition.h"
+#include "scsi/unit_medium.h"
 #include "physdrive/physdrive.h"
 #include "scsi/scan.h"
 
@@ -474,11 +475,12 @@ TEST(NoHang, AnEndlessExtendedChainStopsAtTheLinkCap)
     ASSERT_EQ(aspi_open(), 0);
     reached.clear();
     uint8_t sector0[512] = {};
-    sector_source source{SOURCE_SCSI_UNIT, nullptr, 0, 0, 0};
+    device_address unit{0, 0, 0};
+    medium_reader medium = unit_medium(&unit, 512, uint64_t(1) << 32);
     auto start = std::chrono::steady_clock::now();
     run_result r = capture_output([&] {
         ASSERT_EQ(scsi_read({0, 0, 0}, 0, 1, 512, sector0), 0);
-        decode_medium(&source, 512, uint64_t(1) << 32, sector0, report_options{});
+        decode_medium(&medium, sector0, report_options{});
     });
     auto elapsed = std::chrono::steady_clock::now() - start;
     aspi_close();

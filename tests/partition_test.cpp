@@ -18,6 +18,7 @@
 #include "format/report_options.h"
 #include "partition/partition.h"
 #include "physdrive/physdrive.h"
+#include "scsi/unit_medium.h"
 
 namespace {
 
@@ -153,19 +154,86 @@ TEST(PartitionHelpers, TypeNamesAndExtentLines)
                                       "        Partition size       4,294,967,295 (FFFFFFFFH)\n");
 }
 
-TEST(PartitionHelpers, SourcesThatCannotBeRead)
+TEST(PartitionHelpers, ReadersThatCannotBeRead)
 {
     uint8_t buffer[512];
-    sector_source unknown{2, nullptr, 0, 0, 0};
-    EXPECT_EQ(read_sectors(&unknown, 0, 1, 512, buffer), -1);
-    sector_source no_drive{SOURCE_PHYSICAL_DRIVE, nullptr, 0, 0, 0};
-    EXPECT_EQ(read_sectors(&no_drive, 0, 1, 512, buffer), -1);
-    // READ(10) cannot name a block past FFFFFFFFh: refused, not wrapped to 0.
-    sector_source unit{SOURCE_SCSI_UNIT, nullptr, 0, 0, 0};
-    EXPECT_EQ(read_sectors(&unit, 0x100000000ull, 1, 512, buffer), -1);
-    // Only 512-byte sectors are decoded: the lent buffer holds no more.
+    EXPECT_EQ(read_medium(nullptr, 0, 1, buffer), -1);
+    medium_reader no_read{nullptr, nullptr, 512, 100};
+    EXPECT_EQ(read_medium(&no_read, 0, 1, buffer), -1);
+    // READ(10) cannot name a block past FFFFFFFFh: refused, not wrapped to 0;
+    // nor can one request move more than 65,535 bytes.
+    device_address address{0, 0, 0};
+    medium_reader unit = unit_medium(&address, 512, uint64_t(1) << 40);
+    EXPECT_EQ(read_medium(&unit, 0x100000000ull, 1, buffer), -1);
+    EXPECT_EQ(read_medium(&unit, 0, 128, buffer), -1);
+    // Only 512-byte sectors are decoded.
     sector s = boot_record();
-    EXPECT_EQ(decode_medium(&unknown, 2048, 100, s.data(), report_options{}), -1);
+    medium_reader cd = unit_medium(&address, 2048, 100);
+    EXPECT_EQ(decode_medium(&cd, s.data(), report_options{}), -1);
+}
+
+namespace {
+
+// A medium held in memory, counting the reads of each sector.
+struct memory_medium {
+    std::map<uint64_t, sector> sectors;
+    std::map<uint64_t, int> reads;
+};
+
+int read_memory(const medium_reader* medium, uint64_t block, uint32_t count, uint8_t* buffer)
+{
+    auto* m = static_cast<memory_medium*>(const_cast<void*>(medium->holder));
+    for (uint32_t i = 0; i < count; i++) {
+        if (block + i >= medium->sector_count)
+            return -1;
+        m->reads[block + i]++;
+        auto found = m->sectors.find(block + i);
+        sector s = found != m->sectors.end() ? found->second : sector{};
+        memcpy(buffer + 512 * i, s.data(), 512);
+    }
+    return 0;
+}
+
+} // namespace
+
+TEST(MediumReport, SectorZeroIsReadOnceForLayoutAndDump)
+{
+    // A chain of two extended boot records: the walk reads sectors 100 and
+    // 200; the dump still shows sector 0, from the one read of it.
+    memory_medium m;
+    sector mbr = boot_record();
+    mbr[0x1B8] = 0x4D;
+    put_entry(&mbr, 0, 0x00, 0x05, 100, 800);
+    sector ebr1 = boot_record();
+    put_entry(&ebr1, 0, 0x00, 0x83, 10, 10);
+    put_entry(&ebr1, 1, 0x00, 0x05, 100, 100);
+    m.sectors = {{0, mbr}, {100, ebr1}, {200, boot_record()}};
+    medium_reader medium{read_memory, &m, 512, 1000};
+    report_options options;
+    options.dump_sectors = true;
+    FILE* f = tmpfile();
+    set_output_stream(f);
+    EXPECT_EQ(report_medium(&medium, options), 0);
+    fflush(f);
+    set_output_stream(nullptr);
+    rewind(f);
+    std::string text(size_t(8192), '\0');
+    text.resize(fread(&text[0], 1, text.size(), f));
+    fclose(f);
+    EXPECT_EQ(m.reads, (std::map<uint64_t, int>{{0, 1}, {100, 1}, {200, 1}}));
+    EXPECT_NE(text.find("+1B0  00 00 00 00 00 00 00 00-4D 00 00 00 00 00 00 00  ........M.......\n"), std::string::npos)
+        << text;
+
+    // Sector 0 that cannot be read: no layout, and the dump tries once more.
+    medium.sector_count = 0;
+    m.reads.clear();
+    f = tmpfile();
+    set_output_stream(f);
+    EXPECT_EQ(report_medium(&medium, options), -1);
+    fflush(f);
+    set_output_stream(nullptr);
+    EXPECT_EQ(ftell(f), 0);
+    fclose(f);
 }
 
 TEST_F(Decoder, HardDiskEdgeCases)

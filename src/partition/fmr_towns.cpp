@@ -10,14 +10,16 @@
 #include "format/output.h"
 #include "partition/partition.h"
 
-int decode_fmr_towns(const sector_source* source, uint32_t sector_size, uint64_t medium_sectors, uint8_t* sector0,
-                     const report_options& options)
+int decode_fmr_towns(const medium_reader* medium, const uint8_t*, const report_options& options)
 {
+    uint32_t sector_size = medium->sector_size;
+    uint64_t medium_sectors = medium->sector_count;
     if (sector_size != DECODE_SECTOR_SIZE)
         return -1;
     std::array<uint8_t, DECODE_SECTOR_SIZE> table{};
-    if (read_sectors(source, 1, 1, sector_size, table.data()) != 0)
+    if (read_medium(medium, 1, 1, table.data()) != 0)
         return -1;
+    std::array<uint8_t, DECODE_SECTOR_SIZE> boot{};
     char number[32];
     out_printf("  FMR/TOWNS HARD DISK FORMAT %13s bytes\n", format_grouped64(uint64_t(sector_size) * medium_sectors, number));
     uint64_t last_end = 0;
@@ -36,18 +38,18 @@ int decode_fmr_towns(const sector_source* source, uint32_t sector_size, uint64_t
             // A boot sector outside the medium is not read.
             if (start >= medium_sectors)
                 return -1;
-            memset(sector0, 0, DECODE_SECTOR_SIZE);
-            if (read_sectors(source, start, 1, sector_size, sector0) != 0)
+            boot.fill(0);
+            if (read_medium(medium, start, 1, boot.data()) != 0)
                 return -1;
             char serial[16], label[12];
-            uint32_t serial_number = get_le32(sector0 + 0x27);
+            uint32_t serial_number = get_le32(boot.data() + 0x27);
             snprintf(serial, sizeof serial, "%04X-%04X", unsigned(serial_number >> 16), unsigned(serial_number & 0xFFFF));
-            copy_padded_field(label, sector0 + 0x2B, 11);
+            copy_padded_field(label, boot.data() + 0x2B, 11);
             out_printf(" %c(%2d) %-11s %-9s %13s .. %s %s\n", mark, i + 1, label, serial, size_text, system_name,
                        second_name);
             if (options.show_partitions) {
                 print_partition_extent(start, count);
-                report_fat_bpb(sector0 + 0x0B);
+                report_fat_bpb(boot.data() + 0x0B);
             }
         } else {
             out_printf(" %c(%2d)                       %13s .. %s %s\n", mark, i + 1, size_text, system_name,

@@ -18,9 +18,10 @@ static void format_serial(uint32_t serial, char* out, size_t size)
     snprintf(out, size, "%04X-%04X", unsigned(serial >> 16), unsigned(serial & 0xFFFF));
 }
 
-int decode_ibm_floppy(const sector_source*, uint32_t sector_size, uint64_t medium_sectors, uint8_t* sector0,
-                      const report_options& options)
+int decode_ibm_floppy(const medium_reader* medium, const uint8_t* sector0, const report_options& options)
 {
+    uint32_t sector_size = medium->sector_size;
+    uint64_t medium_sectors = medium->sector_count;
     if (get_le16(sector0 + 0x0B) != 512 || (sector0[0x15] != 0xF0 && sector0[0x15] != 0xF8) ||
         !has_boot_signature(sector0))
         return -1;
@@ -100,10 +101,10 @@ static bool add_table_offset(table_set* set, uint32_t offset)
 enum : int { ENTRY_FAT16 = 1, ENTRY_FAT32 = 2, ENTRY_OTHER = 3 };
 
 struct hard_disk_walk {
-    const sector_source* source;
+    const medium_reader* medium;
     uint32_t sector_size;
     uint64_t medium_sectors;
-    uint8_t* buffer;
+    std::array<uint8_t, DECODE_SECTOR_SIZE> buffer; // boot sectors of listed partitions
     uint32_t number;   // partitions listed so far
     uint64_t last_end; // end of the last listed partition
     const report_options& options;
@@ -129,10 +130,10 @@ static int list_partition(hard_disk_walk* walk, const uint8_t* entry, uint64_t t
         // A boot sector outside the medium is not read.
         if (start >= walk->medium_sectors)
             return -1;
-        memset(walk->buffer, 0, DECODE_SECTOR_SIZE);
-        if (read_sectors(walk->source, start, 1, walk->sector_size, walk->buffer) != 0)
+        walk->buffer.fill(0);
+        if (read_medium(walk->medium, start, 1, walk->buffer.data()) != 0)
             return -1;
-        const uint8_t* boot = walk->buffer;
+        const uint8_t* boot = walk->buffer.data();
         if (boot[0x15] != 0xF8)
             return -1;
         bool fat32 = kind == ENTRY_FAT32;
@@ -154,9 +155,10 @@ static int list_partition(hard_disk_walk* walk, const uint8_t* entry, uint64_t t
     return 0;
 }
 
-int decode_ibm_hard_disk(const sector_source* source, uint32_t sector_size, uint64_t medium_sectors,
-                         uint8_t* sector0, const report_options& options)
+int decode_ibm_hard_disk(const medium_reader* medium, const uint8_t* sector0, const report_options& options)
 {
+    uint32_t sector_size = medium->sector_size;
+    uint64_t medium_sectors = medium->sector_count;
     if (sector_size != DECODE_SECTOR_SIZE)
         return -1;
     if (!has_boot_signature(sector0)) {
@@ -166,7 +168,8 @@ int decode_ibm_hard_disk(const sector_source* source, uint32_t sector_size, uint
     char number[32];
     out_printf("  IBM HARD DISK FORMAT       %13s bytes\n", format_grouped64(uint64_t(sector_size) * medium_sectors, number));
 
-    hard_disk_walk walk{source, sector_size, medium_sectors, sector0, 0, 0, options};
+    hard_disk_walk walk{medium, sector_size, medium_sectors, {}, 0, 0, options};
+    std::array<uint8_t, DECODE_SECTOR_SIZE> record{}; // the extended boot record last read
     table_set walked;
     uint64_t table_base = 0;
     uint64_t extended_base = 0;
@@ -204,10 +207,10 @@ int decode_ibm_hard_disk(const sector_source* source, uint32_t sector_size, uint
                                format_grouped64(next, number));
                     return -1;
                 }
-                memset(sector0, 0, DECODE_SECTOR_SIZE);
-                if (read_sectors(source, next, 1, sector_size, sector0) != 0)
+                record.fill(0);
+                if (read_medium(medium, next, 1, record.data()) != 0)
                     return -1;
-                memcpy(table.data(), sector0 + 0x1BE, table.size());
+                memcpy(table.data(), record.data() + 0x1BE, table.size());
                 table_base = next;
                 linked = true;
                 continue;

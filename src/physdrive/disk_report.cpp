@@ -1,12 +1,10 @@
 // The disk report of one drive or image: its heading, its geometry under
 // -d, the decoded start of its medium, and under -o a dump of sector 0.
-#include <array>
 #include <cstdio>
 
-#include "format/dump.h"
 #include "format/format.h"
 #include "format/output.h"
-#include "partition/partition.h"
+#include "partition/medium.h"
 #include "physdrive/drive_list.h"
 #include "physdrive/physdrive.h"
 
@@ -27,11 +25,9 @@ static void print_geometry(const disk_geometry* geometry)
     out_printf("  W32:Byte per sector        %13s\n", format_grouped(geometry->bytes_per_sector, number));
 }
 
-int report_medium(const drive_descriptor* drive, const disk_geometry* image_geometry, const report_options& options)
+int report_drive_medium(const drive_descriptor* drive, const disk_geometry* image_geometry,
+                        const report_options& options)
 {
-    sector_source source{};
-    source.kind = SOURCE_PHYSICAL_DRIVE;
-    source.drive = drive;
     if (options.show_device) {
         disk_geometry geometry{};
         if (image_geometry != nullptr) {
@@ -45,22 +41,13 @@ int report_medium(const drive_descriptor* drive, const disk_geometry* image_geom
         }
         print_geometry(&geometry);
     }
-    std::array<uint8_t, DRIVE_SECTOR_SIZE> sector{};
-    if (read_drive_sectors(drive, 1, 0, sector.data()) != 0)
-        return -1;
-    decode_medium(&source, DRIVE_SECTOR_SIZE, drive->total_sectors, sector.data(), options);
-    if (options.dump_sectors) {
-        // The decoders reuse the buffer for later sectors: read sector 0 again.
-        sector.fill(0);
-        if (read_drive_sectors(drive, 1, 0, sector.data()) == 0)
-            print_sector_dump(0, 1, int(DRIVE_SECTOR_SIZE), sector.data());
-    }
-    return 0;
+    medium_reader medium = drive_medium(drive);
+    return report_medium(&medium, options);
 }
 
 int report_disk(int drive_number, const drive_descriptor* drive, const report_options& options)
 {
     (void)drive_number;
     out_printf("\nDisk:%d\n", drive->drive_number);
-    return report_medium(drive, nullptr, options);
+    return report_drive_medium(drive, nullptr, options);
 }

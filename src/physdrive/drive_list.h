@@ -13,4 +13,5 @@ void forget_image_drives();
 // The report of one measured medium under a heading already printed;
 // geometry is null for a drive whose geometry is asked again.
 struct drive_descriptor;
-int report_medium(const drive_descriptor* drive, const disk_geometry* image_geometry, const report_options& options);
+int report_drive_medium(const drive_descriptor* drive, const disk_geometry* image_geometry,
+                        const report_options& options);

@@ -93,6 +93,16 @@ int read_drive_sectors(const drive_descriptor* drive, uint32_t sector_count, uin
     return platform_read_at(handle, block * drive->bytes_per_sector, buffer, uint32_t(length));
 }
 
+static int read_drive_medium(const medium_reader* medium, uint64_t block, uint32_t count, uint8_t* buffer)
+{
+    return read_drive_sectors(static_cast<const drive_descriptor*>(medium->holder), count, block, buffer);
+}
+
+medium_reader drive_medium(const drive_descriptor* drive)
+{
+    return medium_reader{read_drive_medium, drive, drive->bytes_per_sector, drive->total_sectors};
+}
+
 void close_physical_drives()
 {
     while (open_drives != nullptr) {

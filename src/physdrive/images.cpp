@@ -86,6 +86,6 @@ void report_images(const report_options& options)
         out_printf("\nDisk:%s\n", image.path.c_str());
         disk_geometry geometry{};
         derive_image_geometry(image.drive.total_sectors, &geometry);
-        report_medium(&image.drive, &geometry, options);
+        report_drive_medium(&image.drive, &geometry, options);
     }
 }

@@ -1,12 +1,13 @@
 // Physical drives and disk images: opened once each, measured, read at any
 // sector, closed together at the end of the disk command. Images named on
 // the command line sit in the same open drive list under keys that no drive
-// number reaches, so the sector source reads both the same way.
+// number reaches, so one medium reader (drive_medium) reads both the same way.
 #pragma once
 #include <cstdint>
 #include <string>
 
 #include "format/report_options.h"
+#include "partition/medium.h"
 #include "physdrive/drive_platform.h"
 
 struct drive_descriptor {
@@ -36,6 +37,9 @@ int measure_physical_drive(int drive_number, drive_descriptor* drive);
 // 0 only when all sector_count sectors were read; the buffer must hold
 // sector_count x bytes per sector bytes.
 int read_drive_sectors(const drive_descriptor* drive, uint32_t sector_count, uint64_t block, uint8_t* buffer);
+// The medium reader of a measured drive or image; the descriptor must
+// outlive it.
+medium_reader drive_medium(const drive_descriptor* drive);
 // Closes every drive and image and forgets the images.
 void close_physical_drives();
 

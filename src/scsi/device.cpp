@@ -6,12 +6,12 @@
 #include <cstring>
 
 #include "format/bytes.h"
-#include "format/dump.h"
 #include "format/format.h"
 #include "format/output.h"
-#include "partition/partition.h"
+#include "partition/medium.h"
 #include "scsi/modepages/modepages.h"
 #include "scsi/reports.h"
+#include "scsi/unit_medium.h"
 
 namespace {
 
@@ -51,9 +51,12 @@ void print_block_limits(device_address unit)
     out_printf("  RBL:Minimum block size     %13s\n", format_grouped(get_be16(limits + 4), number));
 }
 
-// The disk path after the device pages: capacity, block 0, its partition
-// decoder and, on request, its dump.
-void report_medium(device_address unit, bool removable, bool pd_unit, const report_options& options)
+// A PD unit shows its capacity and track table between its layout and its
+// dump, as a CD-ROM unit does.
+void report_pd_tracks(const void* unit) { print_capacity_and_tracks(*static_cast<const device_address*>(unit)); }
+
+// The disk path after the device pages: capacity, then the medium's start.
+void report_unit_medium(device_address unit, bool removable, bool pd_unit, const report_options& options)
 {
     uint8_t capacity[8];
     std::memset(capacity, 0, sizeof capacity);
@@ -66,22 +69,8 @@ void report_medium(device_address unit, bool removable, bool pd_unit, const repo
     uint64_t medium_blocks = uint64_t(get_be32(capacity)) + 1;
     if (block_length == 0)
         return;
-    auto* block = static_cast<uint8_t*>(std::calloc(block_length, 1));
-    if (!block) {
-        err_printf("Out of memory!\n");
-        return;
-    }
-    sector_source source{SOURCE_SCSI_UNIT, nullptr, unit.adapter, unit.target, unit.lun};
-    if (scsi_read(unit, 0, 1, uint16_t(block_length), block) == 0 && block_length == 512)
-        decode_medium(&source, block_length, medium_blocks, block, options);
-    if (pd_unit && options.show_partitions)
-        print_capacity_and_tracks(unit);
-    if (options.dump_sectors) {
-        std::memset(block, 0, block_length);
-        if (scsi_read(unit, 0, 1, uint16_t(block_length), block) == 0)
-            print_sector_dump(0, 1, int(block_length), block);
-    }
-    std::free(block);
+    medium_reader medium = unit_medium(&unit, block_length, medium_blocks);
+    report_medium(&medium, options, pd_unit && options.show_partitions ? report_pd_tracks : nullptr, &unit);
 }
 
 } // namespace
@@ -160,5 +149,5 @@ void report_device(int host_adapter, int target, int lun, const uint8_t* inquiry
         print_caching_page(unit);
         print_notch_page(unit);
     }
-    report_medium(unit, removable, pd_unit, options);
+    report_unit_medium(unit, removable, pd_unit, options);
 }

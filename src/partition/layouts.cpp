@@ -1,35 +1,11 @@
-// The sector source through which every decoder reads its medium, the two
-// lines of a partition's extent, the partition type names, and the choice
-// of decoder by the first bytes of sector 0.
+// The two lines of a partition's extent, the partition type names, and the
+// choice of decoder by the first bytes of sector 0.
 #include <cstdio>
 #include <cstring>
 
-#include "aspi/scsi_commands.h"
 #include "format/format.h"
 #include "format/output.h"
 #include "partition/partition.h"
-#include "physdrive/physdrive.h"
-
-int read_sectors(const sector_source* source, uint64_t block, uint32_t sector_count, uint32_t transfer_length,
-                 uint8_t* buffer)
-{
-    if (source == nullptr)
-        return -1;
-    if (source->kind == SOURCE_PHYSICAL_DRIVE) {
-        if (source->drive == nullptr)
-            return -1;
-        return read_drive_sectors(source->drive, sector_count, block, buffer);
-    }
-    if (source->kind == SOURCE_SCSI_UNIT) {
-        // READ(10) addresses 32-bit blocks; a block beyond them is not
-        // wrapped round to the start of the unit.
-        if (block > UINT32_MAX || sector_count > UINT16_MAX || transfer_length > UINT16_MAX)
-            return -1;
-        return scsi_read({source->adapter, source->target, source->lun}, uint32_t(block), uint16_t(sector_count),
-                         uint16_t(transfer_length), buffer);
-    }
-    return -1;
-}
 
 void print_partition_extent(uint64_t start, uint64_t sector_count)
 {
@@ -96,14 +72,13 @@ const char* partition_type_name(uint32_t type)
     return unlisted;
 }
 
-int decode_medium(const sector_source* source, uint32_t sector_size, uint64_t medium_sectors, uint8_t* sector0,
-                  const report_options& options)
+int decode_medium(const medium_reader* medium, const uint8_t* sector0, const report_options& options)
 {
-    if (sector_size != DECODE_SECTOR_SIZE || sector0 == nullptr)
+    if (medium == nullptr || medium->sector_size != DECODE_SECTOR_SIZE || sector0 == nullptr)
         return -1;
     if (sector0[0] == 0xE9 || sector0[0] == 0xEB)
-        return decode_ibm_floppy(source, sector_size, medium_sectors, sector0, options);
+        return decode_ibm_floppy(medium, sector0, options);
     if (memcmp(sector0, "IPL", 3) == 0)
-        return decode_fmr_towns(source, sector_size, medium_sectors, sector0, options);
-    return decode_ibm_hard_disk(source, sector_size, medium_sectors, sector0, options);
+        return decode_fmr_towns(medium, sector0, options);
+    return decode_ibm_hard_disk(medium, sector0, options);
 }
