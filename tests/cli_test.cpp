@@ -489,3 +489,29 @@ TEST(Cli, UsageText)
     EXPECT_NE(text.find("\n        scan aspi SCSI device         (default)\n"), std::string::npos);
     EXPECT_NE(text.find("device" + std::string(9, ' ') + "(default)"), std::string::npos);
 }
+
+TEST(Cli, ExactlyHelpAndVersionAreWords)
+{
+    parsed help = parse({"-d", "--help", "-disk"});
+    EXPECT_EQ(help.result, PARSE_HELP);
+    EXPECT_TRUE(help.options.show_device);
+    EXPECT_EQ(help.plan.disk_named, 0); // nothing after it is examined
+    EXPECT_EQ(parse({"--version", "-bus"}).result, PARSE_VERSION);
+    EXPECT_EQ(parse({"-?", "--help"}).result, PARSE_USAGE);
+
+    // Every other spelling keeps its letter reading.
+    parsed upper = parse({"--HELP"});
+    EXPECT_EQ(upper.result, PARSE_RUN);
+    EXPECT_TRUE(upper.options.scan_luns && upper.options.show_partitions);
+    parsed single = parse({"-help", "-version"});
+    EXPECT_EQ(single.result, PARSE_RUN);
+    EXPECT_TRUE(single.options.scan_luns && single.options.show_partitions && single.options.dump_sectors);
+    EXPECT_EQ(parse({"--helpme"}).result, PARSE_RUN);
+    EXPECT_EQ(parse({"--versions"}).result, PARSE_RUN);
+    EXPECT_EQ(parse({"help"}).result, PARSE_RUN); // no dash: skipped
+
+    // As the argument of an extension word it is a file name.
+    parsed image = parse({"-image", "--help"});
+    EXPECT_EQ(image.result, PARSE_RUN);
+    EXPECT_EQ(image.plan.images, (std::vector<std::string>{"--help"}));
+}

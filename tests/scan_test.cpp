@@ -2,6 +2,7 @@
 // of the tool over bus files.
 #include <gtest/gtest.h>
 
+#include <regex>
 #include <string>
 
 #include "harness.h"
@@ -210,6 +211,28 @@ TEST(RunDriver, QuestionMarkPrintsTheUsageAndScansNothing)
     run_result scanned = scan(std::string(adapter0) + "unit 0:0:0\n on 12\n  data 03 00 02 02\n", {"-d", "-?"});
     EXPECT_EQ(scanned.exit_code, 1);
     EXPECT_EQ(scanned.out, r.out);
+}
+
+TEST(RunDriver, HelpAndVersionExitZeroAndScanNothing)
+{
+    run_result usage = run_binary({"-?"});
+    run_result help = run_binary({"--help"});
+    EXPECT_EQ(help.exit_code, 0);
+    EXPECT_EQ(help.out, usage.out);
+    EXPECT_EQ(help.err, "");
+
+    run_result version = run_binary({"-ldp", "--version", "-scsi"});
+    EXPECT_EQ(version.exit_code, 0);
+    EXPECT_EQ(version.out, std::string("vexum ") + VEXUM_VERSION + "\n");
+    EXPECT_EQ(version.err, "");
+    // The package's version: digits and dots, as the .deb and the manual
+    // pages carry it.
+    EXPECT_TRUE(std::regex_match(std::string(VEXUM_VERSION), std::regex("[0-9]+(\\.[0-9]+)+"))) << VEXUM_VERSION;
+
+    // A bus with a unit: --help scans nothing of it.
+    run_result scanned = scan(std::string(adapter0) + "unit 0:0:0\n on 12\n  data 03 00 02 02\n", {"--help"});
+    EXPECT_EQ(scanned.exit_code, 0);
+    EXPECT_EQ(scanned.out, usage.out);
 }
 
 TEST(RunDriver, DiskWordAloneRunsNoScsiScan)

@@ -8,9 +8,12 @@
 // - The extension words (-image, -bus, -trace, -iscsi)
 //   are whole words, matched without regard to case before the letter-group
 //   reading; each takes the next argument whatever it starts with.
+// - Exactly "--help" and "--version", as every other tool reads them. Any
+//   other spelling ("--HELP", "--helpme") is still a group of letters.
 #include "main/cli.h"
 
 #include <climits>
+#include <cstring>
 
 #include "format/output.h"
 
@@ -103,6 +106,10 @@ parse_result parse_command_line(int argc, const char* const* argv, run_plan* pla
 
         if (w[0] == '?')
             return PARSE_USAGE;
+        if (std::strcmp(arg, "--help") == 0)
+            return PARSE_HELP;
+        if (std::strcmp(arg, "--version") == 0)
+            return PARSE_VERSION;
 
         if (word_is(w, "scsi")) {
             plan->scsi_state = 1;
@@ -165,3 +172,5 @@ void print_usage()
     out_puts("    -trace <file>    record every SCSI exchange into a bus file\n");
     out_puts("    -iscsi <portal>  scan an iSCSI portal (host[:port]) as a host adapter\n");
 }
+
+void print_version() { out_printf("vexum %s\n", VEXUM_VERSION); }

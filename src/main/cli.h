@@ -19,11 +19,14 @@ struct run_plan {
     std::vector<std::string> iscsi_portals; // -iscsi PORTAL
 };
 
-enum parse_result { PARSE_RUN = 0, PARSE_USAGE = 1, PARSE_ERROR = 2 };
+enum parse_result { PARSE_RUN = 0, PARSE_USAGE = 1, PARSE_ERROR = 2, PARSE_HELP = 3, PARSE_VERSION = 4 };
 
 // Reads argv[1..argc-1]. PARSE_USAGE: a question mark was met (nothing after
-// it is examined). PARSE_ERROR: an extension word lacks its argument; error
-// holds one line naming it.
+// it is examined). PARSE_HELP, PARSE_VERSION: an argument was exactly
+// "--help" or "--version" (likewise). PARSE_ERROR: an extension word lacks
+// its argument; error holds one line naming it.
 parse_result parse_command_line(int argc, const char* const* argv, run_plan* plan, report_options* options,
                                 std::string* error);
 void print_usage();
+// "vexum VERSION", the version of the package.
+void print_version();

@@ -87,11 +87,17 @@ int run_vexum(int argc, const char* const* argv)
     run_plan plan;
     std::string error;
     report_options options;
-    switch (parse_command_line(argc, argv, &plan, &options, &error)) {
+    parse_result result = parse_command_line(argc, argv, &plan, &options, &error);
+    switch (result) {
     case PARSE_USAGE:
+    case PARSE_HELP:
         print_usage();
         fflush(output_stream());
-        return 1;
+        return result == PARSE_USAGE ? 1 : 0;
+    case PARSE_VERSION:
+        print_version();
+        fflush(output_stream());
+        return 0;
     case PARSE_ERROR:
         err_printf("%s\n", error.c_str());
         return 2;
