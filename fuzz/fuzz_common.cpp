@@ -50,10 +50,11 @@ const char* empty_folder()
 {
     static std::string folder;
     if (folder.empty()) {
-        char name[] = "/tmp/vexum-fuzz-XXXXXX";
-        if (!mkdtemp(name))
+        const char* tmp = getenv("TMPDIR");
+        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/vexum-fuzz-XXXXXX";
+        if (!mkdtemp(&pattern[0]))
             abort();
-        folder = name;
+        folder = pattern;
         atexit([] { rmdir(folder.c_str()); });
     }
     return folder.c_str();

@@ -1,13 +1,21 @@
 # Installation rules and the Debian package.
 #
-#   cmake --install build [--prefix DIR]    bin/vexum, share/man/man1, man5
+#   cmake --install build [--prefix DIR]    bin/vexum, share/man/man1, man5,
+#                                           share/doc/vexum, bash completion
 #   (cd build && cpack -G DEB)              vexum_VERSION_ARCH.deb
+#
+# VEXUM_PACKAGE_MAINTAINER ("Name <address>") is the party responsible for
+# the package: the Maintainer field, the changelog's signature and the
+# copyright file's contact all come from it. Set it for a release of your
+# own: cmake -DVEXUM_PACKAGE_MAINTAINER="Jane Doe <jane@example.net>".
 #
 # Debian wants manual pages and the changelog compressed with gzip -9n (no
 # name, no time stamp, so that two builds give the same bytes); where gzip
 # is missing (Windows) the pages are installed as they are.
 include(GNUInstallDirs)
 
+set(VEXUM_PACKAGE_MAINTAINER "vexum developers <vexum@example.org>"
+    CACHE STRING "Name <address> of the package's maintainer")
 set(vexum_package_dir ${PROJECT_BINARY_DIR}/packaging)
 set(vexum_man_pages ${PROJECT_SOURCE_DIR}/man/vexum.1 ${PROJECT_SOURCE_DIR}/man/vexum-bus.5)
 
@@ -45,11 +53,12 @@ if(VEXUM_GZIP)
   install(FILES ${vexum_package_dir}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
 endif()
 add_custom_target(vexum_compressed_docs ALL DEPENDS ${vexum_compressed})
-install(FILES ${PROJECT_SOURCE_DIR}/packaging/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+configure_file(${PROJECT_SOURCE_DIR}/packaging/copyright ${vexum_package_dir}/copyright @ONLY)
+install(FILES ${vexum_package_dir}/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/packaging/bash-completion/vexum
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
 
 # The package.
-set(VEXUM_PACKAGE_MAINTAINER "vexum developers <vexum@example.org>"
-    CACHE STRING "Maintainer field of the Debian package")
 set(CPACK_PACKAGE_NAME vexum)
 set(CPACK_PACKAGE_VENDOR "vexum developers")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "harness.h"
 #include "format/bytes.h"
 #include "format/output.h"
 #include "partition/partition.h"
@@ -18,7 +19,7 @@ using boot_sector = std::array<uint8_t, 512>;
 
 std::string capture_report(void (*report)(const uint8_t*), const boot_sector& sector)
 {
-    FILE* f = tmpfile();
+    FILE* f = temp_stream();
     set_output_stream(f);
     report(sector.data() + 0x0B);
     fflush(f);

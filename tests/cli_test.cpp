@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "harness.h"
 #include "format/output.h"
 #include "main/cli.h"
 
@@ -443,8 +444,8 @@ TEST(Cli, ExtensionWordWithoutArgumentIsAnError)
 
 TEST(Cli, ParsingPrintsNothing)
 {
-    FILE* out = tmpfile();
-    FILE* err = tmpfile();
+    FILE* out = temp_stream();
+    FILE* err = temp_stream();
     set_output_stream(out);
     set_error_stream(err);
     parse({"-d", "-?"});
@@ -462,7 +463,7 @@ TEST(Cli, ParsingPrintsNothing)
 
 TEST(Cli, UsageText)
 {
-    FILE* out = tmpfile();
+    FILE* out = temp_stream();
     set_output_stream(out);
     print_usage();
     fflush(out);

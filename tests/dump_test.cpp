@@ -6,12 +6,13 @@
 #include <string>
 #include <vector>
 
+#include "harness.h"
 #include "format/dump.h"
 #include "format/output.h"
 
 static std::string capture_dump(long first, int count, int size, const uint8_t* buffer)
 {
-    FILE* f = tmpfile();
+    FILE* f = temp_stream();
     set_output_stream(f);
     print_sector_dump(first, count, size, buffer);
     fflush(f);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -28,8 +29,8 @@ static std::string read_stream(FILE* f)
 
 run_result capture_output(const std::function<void()>& body)
 {
-    FILE* out = tmpfile();
-    FILE* err = tmpfile();
+    FILE* out = temp_stream();
+    FILE* err = temp_stream();
     set_output_stream(out);
     set_error_stream(err);
     run_result r;
@@ -72,8 +73,8 @@ run_result run_in_process(const std::vector<std::string>& args)
     std::vector<const char*> argv{"vexum"};
     for (const auto& a : args)
         argv.push_back(a.c_str());
-    FILE* out = tmpfile();
-    FILE* err = tmpfile();
+    FILE* out = temp_stream();
+    FILE* err = temp_stream();
     set_output_stream(out);
     set_error_stream(err);
     run_result r;
@@ -101,9 +102,41 @@ static std::string shell_quote(const std::string& s)
     return q + "'";
 }
 
+std::string temp_directory()
+{
+    const char* dir = getenv("TMPDIR");
+    return dir && *dir ? dir : "/tmp";
+}
+
+std::string make_temp_directory(const std::string& prefix)
+{
+    std::string pattern = temp_directory() + "/" + prefix + "XXXXXX";
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back(0);
+    return mkdtemp(name.data()) ? std::string(name.data()) : std::string();
+}
+
+FILE* temp_stream()
+{
+    std::string pattern = temp_directory() + "/vexum-stream-XXXXXX";
+    std::vector<char> name(pattern.begin(), pattern.end());
+    name.push_back(0);
+    int fd = mkstemp(name.data());
+    if (fd < 0)
+        return nullptr;
+    unlink(name.data());
+    FILE* f = fdopen(fd, "w+b");
+    if (!f)
+        close(fd);
+    return f;
+}
+
 run_result run_binary(const std::vector<std::string>& args)
 {
-    char err_name[] = "/tmp/vexum-err-XXXXXX";
+    std::string err_path = temp_directory() + "/vexum-err-XXXXXX";
+    std::vector<char> err_buffer(err_path.begin(), err_path.end());
+    err_buffer.push_back(0);
+    char* err_name = err_buffer.data();
     int fd = mkstemp(err_name);
     if (fd >= 0)
         close(fd);
@@ -136,7 +169,7 @@ std::string fixture_path(const std::string& name) { return std::string(VEXUM_FIX
 
 std::string write_temp_file(const std::string& text, const std::string& suffix)
 {
-    std::string name = "/tmp/vexum-test-XXXXXX" + suffix;
+    std::string name = temp_directory() + "/vexum-test-XXXXXX" + suffix;
     std::vector<char> buffer(name.begin(), name.end());
     buffer.push_back(0);
     int fd = mkstemps(buffer.data(), int(suffix.size()));

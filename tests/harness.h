@@ -1,6 +1,7 @@
 // Test helpers: run the tool in-process or as a process and capture its
 // report, and read fixture files.
 #pragma once
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -26,6 +27,13 @@ run_result capture_output(const std::function<void()>& body);
 bool use_bus_text(const std::string& text);
 // Closes the connection and forgets the bus.
 void drop_bus();
+// The folder for temporary files: $TMPDIR, or /tmp when it is not set.
+std::string temp_directory();
+// A new folder under temp_directory() whose name starts with prefix; "" when
+// it cannot be made.
+std::string make_temp_directory(const std::string& prefix);
+// An anonymous read-write file under temp_directory(), gone when closed.
+FILE* temp_stream();
 // Writes text to a new temporary file whose name ends in suffix; returns its path.
 std::string write_temp_file(const std::string& text, const std::string& suffix = ".bus");
 // Standard output of a shell command (its standard error discarded).

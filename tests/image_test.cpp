@@ -25,7 +25,7 @@ protected:
     // The report of every image opened so far.
     std::string report() const
     {
-        FILE* f = tmpfile();
+        FILE* f = temp_stream();
         set_output_stream(f);
         report_images(options_);
         fflush(f);

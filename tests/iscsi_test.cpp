@@ -205,7 +205,7 @@ namespace {
 
 // Captures the error stream for the lifetime of the object.
 struct error_capture {
-    FILE* file = tmpfile();
+    FILE* file = temp_stream();
     error_capture() { set_error_stream(file); }
     ~error_capture()
     {

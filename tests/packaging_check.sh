@@ -72,13 +72,33 @@ check_man_renders() {
 }
 
 # Runs BINARY -? and checks what the usage request must give: exit status 1
-# and the banner on standard output.
+# and the banner on standard output; and BINARY --version, which must name
+# the version being packaged.
 check_usage_run() {
     local binary=$1 out status
     out=$("$binary" '-?' 2>/dev/null)
     status=$?
     [ "$status" -eq 1 ] || fail "$binary -? exited with $status, not 1"
     grep -q 'vexum version' <<<"$out" || fail "$binary -? printed no usage banner"
+    out=$("$binary" --version 2>&1)
+    status=$?
+    [ "$status" -eq 0 ] || fail "$binary --version exited with $status, not 0"
+    [ "$out" = "vexum $version" ] || fail "$binary --version printed '$out', not 'vexum $version'"
+}
+
+# The copyright file: machine-readable, the whole tree under the license of
+# LICENSE, its text word for word.
+check_copyright() {
+    local file=$1 text
+    [ "$(head -n1 "$file")" = "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/" ] ||
+        fail "$file is not in the machine-readable format"
+    grep -qx 'Files: \*' "$file" || fail "$file has no paragraph for every file"
+    grep -qx 'License: Expat' "$file" || fail "$file names no Expat (MIT) license"
+    grep -qE '^Upstream-Contact: [^<>]+ <[^@<> ]+@[^@<> ]+>$' "$file" || fail "$file has no Upstream-Contact"
+    # The license paragraph's text, continuation lines unfolded.
+    text=$(awk '/^License: Expat$/ { n++; next } n == 2 && /^ / { sub(/^ /, ""); if ($0 == ".") $0 = ""; print }' "$file")
+    [ "$text" = "$(sed -n '/^Permission is hereby granted/,$p' "$src/LICENSE")" ] ||
+        fail "the license text of $file differs from LICENSE"
 }
 
 # The files an install of vexum holds, relative to its root.
@@ -86,6 +106,7 @@ expected_tree() {
     local prefix=$1
     printf '%s\n' \
         "$prefix/bin/vexum" \
+        "$prefix/share/bash-completion/completions/vexum" \
         "$prefix/share/doc/vexum/changelog.gz" \
         "$prefix/share/doc/vexum/copyright" \
         "$prefix/share/man/man1/vexum.1.gz" \
@@ -164,6 +185,7 @@ install)
         diff <(echo "$expected") <(echo "$actual")
     fi
     [ -x "$prefix/bin/vexum" ] && check_usage_run "$prefix/bin/vexum"
+    check_copyright "$prefix/share/doc/vexum/copyright"
     for page in vexum.1 vexum-bus.5; do
         installed=$(find "$prefix/share/man" -name "$page.gz")
         [ -n "$installed" ] || continue
@@ -246,16 +268,24 @@ package_contents)
     for page in man1/vexum.1.gz man5/vexum-bus.5.gz; do
         [ -f "$root/usr/share/man/$page" ] && check_man_renders "$root/usr/share/man/$page"
     done
+    check_copyright "$root/usr/share/doc/vexum/copyright"
+    [ "$(sed -n 's/^Upstream-Contact: //p' "$root/usr/share/doc/vexum/copyright")" = "$(field Maintainer)" ] ||
+        fail "the copyright file's contact is not the Maintainer"
     finish
     ;;
 
 lintian)
     need lintian
     deb=$(the_package) || { echo "$deb"; exit 1; }
-    # Errors fail the check; warnings are listed.
-    lintian --fail-on error --tag-display-limit 0 "$deb" 2>&1 | grep -v 'running with root privileges'
-    status=${PIPESTATUS[0]}
+    # Errors fail the check, and so does any tag about the copyright file
+    # or the license; other warnings are listed.
+    tags=$(lintian --fail-on error --tag-display-limit 0 "$deb" 2>&1)
+    status=$?
+    grep -v 'running with root privileges' <<<"$tags"
     [ "$status" -eq 0 ] || fail "lintian reports errors (exit status $status)"
+    if grep -E '^[EW]: ' <<<"$tags" | grep -qiE 'copyright|licen[cs]e|dep5'; then
+        fail "lintian has something to say about the copyright file"
+    fi
     finish
     ;;
 

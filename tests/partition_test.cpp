@@ -13,6 +13,7 @@
 
 #include <unistd.h>
 
+#include "harness.h"
 #include "format/bytes.h"
 #include "format/output.h"
 #include "format/report_options.h"
@@ -107,7 +108,7 @@ protected:
     {
         std::string error;
         EXPECT_EQ(open_image_drive(path.c_str(), &error), 0) << error;
-        FILE* f = tmpfile();
+        FILE* f = temp_stream();
         set_output_stream(f);
         report_images(options_);
         fflush(f);
@@ -138,7 +139,7 @@ TEST(PartitionHelpers, TypeNamesAndExtentLines)
     EXPECT_STREQ(partition_type_name(0x0F), "unkown OS (0FH)");
     EXPECT_STREQ(partition_type_name(0x0E), "unkown OS (0EH)");
 
-    FILE* f = tmpfile();
+    FILE* f = temp_stream();
     set_output_stream(f);
     print_partition_extent(63, 1028097);
     print_partition_extent(4563402752ull, 0xFFFFFFFFu);

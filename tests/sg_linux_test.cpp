@@ -26,9 +26,7 @@ struct fake_system {
 
     fake_system()
     {
-        char pattern[] = "/tmp/vexum-sg-XXXXXX";
-        const char* made = mkdtemp(pattern);
-        root = made ? made : "";
+        root = make_temp_directory("vexum-sg-");
         make_dir("/sys");
         make_dir("/dev");
     }
@@ -290,7 +288,7 @@ TEST(SgManager, RequestsOnAFakeSystem)
     const aspi_manager* m = platform_aspi_manager();
     ASSERT_EQ(m->support_info(), 0x0101u);
 
-    FILE* err = tmpfile();
+    FILE* err = temp_stream();
     ASSERT_NE(err, nullptr);
     set_error_stream(err);
     uint8_t data[40] = {};
@@ -348,7 +346,7 @@ TEST(SgManager, NoPermissionOnTheNodeIsSaidOnce)
     set_sg_roots(fs.sys().c_str(), fs.dev().c_str());
     const aspi_manager* m = platform_aspi_manager();
 
-    FILE* err = tmpfile();
+    FILE* err = temp_stream();
     ASSERT_NE(err, nullptr);
     set_error_stream(err);
     uint8_t data[40] = {};
@@ -443,7 +441,7 @@ machine_run run_machine_checks(const std::string& rig, const std::string& rig_op
     r.out_dir = out;
     // One machine at a time: the rig builds its kernel files and images on
     // first use, and parallel machines would only slow each other down.
-    r.output = shell_output("flock /tmp/vexum-vm.lock '" + rig + "' -t 400 " + rig_options + " -o '" + out + "' '" + job +
+    r.output = shell_output("flock '" + temp_directory() + "/vexum-vm.lock' '" + rig + "' -t 400 " + rig_options + " -o '" + out + "' '" + job +
                                 "' \"" + env + " LD_LIBRARY_PATH=/job ASAN_OPTIONS=detect_leaks=0 OUT=/out sh ./scan-checks.sh\" 2>&1",
                             &r.exit_code);
     return r;
@@ -472,10 +470,8 @@ TEST(SgMachine, ScansAgreeWithTheKernelAndTheirTracesReplay)
     std::string obstacle = find_machine_obstacle(rig);
     if (!obstacle.empty())
         GTEST_SKIP() << obstacle;
-    char pattern[] = "/tmp/vexum-vm-test-XXXXXX";
-    const char* made = mkdtemp(pattern);
-    ASSERT_NE(made, nullptr);
-    std::string dir = made;
+    std::string dir = make_temp_directory("vexum-vm-test-");
+    ASSERT_NE(dir, "");
 
     machine_run r = run_machine_checks(
         rig, "-L -T",

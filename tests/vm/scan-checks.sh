@@ -7,6 +7,7 @@
 # full scan are left there for the host to replay. SDEBUG_VARIANTS lists
 # further scsi_debug configurations to reload and check in the same boot.
 V=./vexum
+tmp=${TMPDIR:-/tmp}
 pass=0
 fail=0
 
@@ -45,8 +46,8 @@ adapter_of() {
 # One field of sg_inq's decoded standard INQUIRY answer ("version=0x05" ...).
 # sg_inq is asked once per node.
 inq() {
-    [ -f "/tmp/inq.$1" ] || sg_inq "/dev/$1" > "/tmp/inq.$1" 2>/dev/null
-    cat "/tmp/inq.$1"
+    [ -f "$tmp/inq.$1" ] || sg_inq "/dev/$1" > "$tmp/inq.$1" 2>/dev/null
+    cat "$tmp/inq.$1"
 }
 inq_field() { # sgnode name
     inq "$1" | tr ' ' '\n' | sed -n "s/^$2=//p" | head -1
@@ -126,7 +127,7 @@ check_scans() {
     done
     check "$tag: adapter lines" "$expected" "$(grep '^Host adapter' scan.txt)
 "
-    out=${OUT:-/tmp}
+    out=${OUT:-$tmp}
     $V -l -dp -trace "$out/scan-$tag.bus" > "$out/scan-$tag.txt" 2> "$out/scan-$tag.err"
     check "$tag: exit code of the traced scan" 0 $?
 
@@ -225,13 +226,13 @@ check_disks
 # (the machine's root file system is built private to root: open it up)
 find / -xdev -exec chmod go+rX {} + 2>/dev/null
 grep -q '^nobody:' /etc/passwd || echo 'nobody:x:65534:65534:nobody:/:/bin/sh' >> /etc/passwd
-su -s /bin/sh nobody -c "cd $(pwd) && $V" > /tmp/user.txt 2> /tmp/user.err
+su -s /bin/sh nobody -c "cd $(pwd) && $V" > "$tmp/user.txt" 2> "$tmp/user.err"
 check "exit code without permission" 0 $?
-check "device lines without permission" 0 "$(grep -c ')ID:' /tmp/user.txt)"
+check "device lines without permission" 0 "$(grep -c ')ID:' "$tmp/user.txt")"
 first=/dev/$(ls "/sys/bus/scsi/devices/$(listed_units lun0 | head -1)/scsi_generic")
 check "message without permission" \
     "vexum: no permission to open $first: SCSI devices can be read by root or by a user with read access to /dev/sg*" \
-    "$(cat /tmp/user.err)"
+    "$(cat "$tmp/user.err")"
 
 # Further scsi_debug configurations ("params;params;..."), loaded in turn.
 saved_ifs=$IFS
