@@ -4,6 +4,7 @@
 // replay side of -trace.
 #include <cstring>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
 
@@ -12,6 +13,7 @@
 #include "aspi/manager.h"
 #include "aspi/scsi_commands.h"
 #include "format/bytes.h"
+#include "format/output.h"
 
 namespace {
 
@@ -212,6 +214,20 @@ uint32_t bus_send_command(void* request)
 
 void bus_shutdown() { the_bus = bus_description(); }
 
+} // namespace
+
+std::vector<std::string> bus_file_images()
+{
+    std::set<std::string> paths;
+    for (const auto& unit : the_bus.units) {
+        if (unit->image)
+            paths.insert(unit->image_path);
+    }
+    return std::vector<std::string>(paths.begin(), paths.end());
+}
+
+namespace {
+
 const aspi_manager bus_manager = {"bus file", bus_support_info, bus_send_command, bus_shutdown};
 
 std::string folder_of(const std::string& path)
@@ -230,6 +246,10 @@ const aspi_manager* load_bus_text(const std::string& text, const char* name, con
     bus_description bus;
     if (parse_bus_text(text, name, base_dir, &bus, error) < 0)
         return nullptr;
+    if (bus.interrupted_line)
+        err_printf("vexum: %s:%d: warning: the traced run was interrupted; what it did not reach answers as an "
+                   "empty address\n",
+                   name, bus.interrupted_line);
     the_bus = std::move(bus);
     return &bus_manager;
 }

@@ -44,6 +44,8 @@ struct bus_description {
     int adapter_count = 1;
     std::map<int, bus_adapter> adapters;
     std::vector<std::unique_ptr<bus_unit>> units;
+    // The line "end interrupted" of the trace of an interrupted run, or 0.
+    int interrupted_line = 0;
 };
 
 // Parses bus file text into bus; name is the file's name in messages and

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "aspi/busfile.h"
+#include "aspi/trace_file.h"
 
 namespace {
 
@@ -25,6 +26,8 @@ struct parser {
     bus_unit* unit = nullptr;
     bus_answer* current = nullptr;
     std::map<std::string, std::shared_ptr<std::ifstream>> images; // by path
+    bool is_trace = false; // a trace line: the file must end with its end line
+    int end_line = 0;      // where the end line stands, 0 before it
 
     bool fail(const std::string& reason)
     {
@@ -332,6 +335,22 @@ bool read_number(parser& p, const tokens_t& tokens)
     return true;
 }
 
+// ---- a trace's first and last lines -----------------------------------
+
+bool read_trace(parser& p, const tokens_t& tokens)
+{
+    p.is_trace = true;
+    return tokens.size() == 1 || p.fail("trace takes no argument");
+}
+
+bool read_end(parser& p, const tokens_t& tokens)
+{
+    p.end_line = p.line;
+    if (tokens.size() == 2 && tokens[1].text == TRACE_INTERRUPTED_WORD)
+        p.bus.interrupted_line = p.line;
+    return tokens.size() == 1 || p.bus.interrupted_line || p.fail("end takes no argument but 'interrupted'");
+}
+
 // ---- the keyword table ----------------------------------------------
 
 // The block a keyword's line must stand in.
@@ -361,6 +380,8 @@ const keyword keywords[] = {
     {"request-status", block::answer, read_number<int, &bus_answer::request_status, true, 0xFF>},
     {"short", block::answer, read_number<long, &bus_answer::transfer_limit, false, 0x7FFFFFFF>},
     {"hang", block::answer, read_hang},
+    {TRACE_KEYWORD, block::any, read_trace},
+    {TRACE_END_KEYWORD, block::any, read_end},
 };
 
 bool parse_line(parser& p, const tokens_t& tokens)
@@ -368,6 +389,8 @@ bool parse_line(parser& p, const tokens_t& tokens)
     const std::string& word = tokens[0].text;
     if (tokens[0].quoted)
         return p.fail("a line must start with a keyword");
+    if (p.end_line)
+        return p.fail("a line after the end line");
     for (const keyword& k : keywords) {
         if (word != k.word)
             continue;
@@ -413,6 +436,12 @@ int parse_bus_text(const std::string& text, const char* name, const char* base_d
             *error = p.error;
             return -1;
         }
+    }
+    // Traces written before they had the trace and end lines replay as
+    // they always did: nothing tells a cut one from a whole one.
+    if (p.is_trace && !p.end_line) {
+        *error = p.name + ":" + std::to_string(p.line) + ": the trace is cut short: it has no end line";
+        return -1;
     }
     *bus = std::move(p.bus);
     return 0;

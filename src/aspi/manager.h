@@ -39,10 +39,18 @@ const aspi_manager* load_bus_file(const char* path, std::string* error);
 const aspi_manager* load_bus_text(const std::string& text, const char* name, const char* base_dir,
                                   std::string* error);
 
+// The image files of the bus file loaded last, each once.
+std::vector<std::string> bus_file_images();
+
 // The trace wrapper: records every exchange of the wrapped manager into
-// path, in bus file format. Returns the wrapping manager or null (error set).
-const aspi_manager* start_trace(const aspi_manager* inner, const char* path, std::string* error);
-void finish_trace();
+// path, in bus file format. Returns the wrapping manager or null (error set)
+// when path is not a regular file or a new name, or is one of the inputs.
+struct run_input;
+const aspi_manager* start_trace(const aspi_manager* inner, const char* path, const std::vector<run_input>& inputs,
+                               std::string* error);
+// Ends the trace and puts it in place: 0, or -1 with error set when it could
+// not be written whole (nothing is left under its name then).
+int finish_trace(std::string* error);
 // Called by the executor when a request has an outcome (for the trace).
 void trace_exchange(const void* srb, bool timed_out);
 

@@ -68,13 +68,16 @@ static void read_address(const char* text, run_plan* plan)
 struct extension_word {
     const char* word;
     const char* lacking; // what the message says is missing
+    bool empty_lacks;    // an empty argument counts as none
 };
 
+// An empty bus file name would leave the machine's own bus to be scanned,
+// an empty trace name nothing to write to.
 static const extension_word extension_words[] = {
-    {"image", "a file name"},
-    {"bus", "a file name"},
-    {"trace", "a file name"},
-    {"iscsi", "a portal (host[:port])"},
+    {"image", "a file name", false},
+    {"bus", "a file name", true},
+    {"trace", "a file name", true},
+    {"iscsi", "a portal (host[:port])", false},
 };
 
 // Stores the argument of an extension word in the plan.
@@ -133,7 +136,7 @@ parse_result parse_command_line(int argc, const char* const* argv, run_plan* pla
                 extension = &e;
         }
         if (extension) {
-            if (!has_next) {
+            if (!has_next || (extension->empty_lacks && argv[i + 1][0] == 0)) {
                 if (error)
                     *error = std::string("vexum: -") + extension->word + " needs " + extension->lacking;
                 return PARSE_ERROR;

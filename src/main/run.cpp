@@ -6,6 +6,7 @@
 
 #include "aspi/aspi.h"
 #include "aspi/manager.h"
+#include "aspi/trace_file.h"
 #include "format/output.h"
 #include "main/cli.h"
 #include "physdrive/physdrive.h"
@@ -44,8 +45,21 @@ const aspi_manager* choose_manager(const run_plan& plan, std::string* error)
         manager = open_iscsi_manager(plan.iscsi_portals, error);
     else
         manager = platform_aspi_manager();
-    if (manager && !plan.trace_file.empty())
-        manager = start_trace(manager, plan.trace_file.c_str(), error);
+    if (manager && !plan.trace_file.empty()) {
+        // Every file the run reads, so that the trace lands on none of them.
+        std::vector<run_input> inputs;
+        if (!plan.bus_file.empty()) {
+            inputs.push_back({plan.bus_file, "bus file"});
+            for (const std::string& image : bus_file_images())
+                inputs.push_back({image, "image"});
+        }
+        for (const std::string& image : plan.images)
+            inputs.push_back({image, "image"});
+        const aspi_manager* traced = start_trace(manager, plan.trace_file.c_str(), inputs, error);
+        if (!traced && manager->shutdown)
+            manager->shutdown();
+        manager = traced;
+    }
     return manager;
 }
 
@@ -72,12 +86,14 @@ int run_scsi_command(const run_plan& plan, const report_options& options)
     return 0;
 }
 
-void release_manager(const aspi_manager* manager)
+// 0, or -1 when the trace could not be written whole (error set).
+int release_manager(const aspi_manager* manager, std::string* error)
 {
     if (manager && manager->shutdown)
         manager->shutdown();
-    finish_trace();
+    int result = finish_trace(error);
     select_aspi_manager(nullptr);
+    return result;
 }
 
 } // namespace
@@ -131,7 +147,10 @@ int run_vexum(int argc, const char* const* argv)
     int exit_code = 0;
     if (scsi_runs)
         exit_code = run_scsi_command(plan, options);
-    release_manager(manager);
+    if (release_manager(manager, &error) != 0) {
+        err_printf("vexum: %s\n", error.c_str());
+        exit_code = 2;
+    }
     fflush(output_stream());
     return exit_code;
 }
