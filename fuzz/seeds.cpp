@@ -1,8 +1,9 @@
 // Writes the seed inputs of the fuzz targets into OUT/{medium,device,busfile,cli}:
 // small media in each layout the decoders know, the answers of a unit of
 // every peripheral device type, the sample and fixture bus files, and the
-// command lines of the command line's edge cases.
-//   fuzz_seeds OUT
+// command lines of the command line's edge cases. The sample media are read
+// from the folder the build wrote them into.
+//   fuzz_seeds OUT SAMPLE_MEDIA_DIR
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -109,7 +110,7 @@ void partition_entry(uint8_t* table, int index, uint8_t mark, uint8_t type, uint
     put_le32(e + 12, count);
 }
 
-void write_media()
+void write_media(const std::string& samples_dir)
 {
     medium m;
     // A master boot record: a FAT16 primary, an extended partition whose
@@ -170,7 +171,7 @@ void write_media()
 
     // The head of each sample medium.
     for (const char* name : {"sample-disk.img", "sample-floppy.img", "sample-towns.img"}) {
-        bytes head = read_file(std::string(VEXUM_SOURCE_DIR) + "/samples/" + name, 65536);
+        bytes head = read_file(samples_dir + "/" + name, 65536);
         if (!head.empty())
             write_seed("medium", std::string("head-") + name, head);
     }
@@ -343,14 +344,14 @@ void write_command_lines()
 
 int main(int argc, char** argv)
 {
-    if (argc != 2) {
-        fprintf(stderr, "usage: fuzz_seeds OUT\n");
+    if (argc != 3) {
+        fprintf(stderr, "usage: fuzz_seeds OUT SAMPLE_MEDIA_DIR\n");
         return 2;
     }
     out_dir = argv[1];
     for (const char* target : {"", "/medium", "/device", "/busfile", "/cli"})
         mkdir((out_dir + target).c_str(), 0755);
-    write_media();
+    write_media(argv[2]);
     // The head of the hard disk: its master boot record and first volume.
     write_devices(read_file(out_dir + "/medium/ibm-hard-disk", 4096));
     copy_bus_files(std::string(VEXUM_SOURCE_DIR) + "/samples");

@@ -55,6 +55,11 @@ endif()
 add_custom_target(vexum_compressed_docs ALL DEPENDS ${vexum_compressed})
 configure_file(${PROJECT_SOURCE_DIR}/packaging/copyright ${vexum_package_dir}/copyright @ONLY)
 install(FILES ${vexum_package_dir}/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# The sample bus and the sample media, which the manual page's examples use.
+install(FILES ${PROJECT_SOURCE_DIR}/samples/sample.bus DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
+if(NOT CMAKE_CROSSCOMPILING)
+  install(FILES ${vexum_sample_media} DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
+endif()
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/bash-completion/vexum
         DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions)
 

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "aspi/aspi.h"
 #include "aspi/manager.h"
@@ -26,6 +27,21 @@ struct error_case {
     const char* reason;
 };
 
+// The bus file of c stops the run before anything is scanned, with one line
+// that names the file, the line and the reason.
+void expect_stops_with(const error_case& c)
+{
+    std::string path = write_temp_file(c.text);
+    run_result r = run_bus(path, {"-dp"});
+    EXPECT_EQ(r.exit_code, 2) << c.text;
+    EXPECT_EQ(r.out, "") << c.text;
+    std::string expected = "vexum: " + path + ":" + std::to_string(c.line) + ": " + c.reason;
+    EXPECT_EQ(r.err.compare(0, expected.size(), expected), 0) << r.err << " expected " << expected;
+    EXPECT_EQ(r.err.back(), '\n');
+    EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << "one line";
+    remove(path.c_str());
+}
+
 } // namespace
 
 TEST(BusFile, ErrorsNameFileAndLineAndStopBeforeAnyScan)
@@ -42,17 +58,8 @@ TEST(BusFile, ErrorsNameFileAndLineAndStopBeforeAnyScan)
         {"unit 0:0:0\n on 12\n  sense 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00\n", 3, "sense longer than 14 bytes"},
         {"support\n", 1, "support needs one hexadecimal value"},
     };
-    for (const auto& c : cases) {
-        std::string path = write_temp_file(c.text);
-        run_result r = run_bus(path, {"-dp"});
-        EXPECT_EQ(r.exit_code, 2) << c.text;
-        EXPECT_EQ(r.out, "") << c.text;
-        std::string expected = "vexum: " + path + ":" + std::to_string(c.line) + ": " + c.reason;
-        EXPECT_EQ(r.err.compare(0, expected.size(), expected), 0) << r.err << " expected " << expected;
-        EXPECT_EQ(r.err.back(), '\n');
-        EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << "one line";
-        remove(path.c_str());
-    }
+    for (const auto& c : cases)
+        expect_stops_with(c);
     run_result r = run_bus("/nonexistent/missing.bus");
     EXPECT_EQ(r.exit_code, 2);
     EXPECT_EQ(r.err, "vexum: /nonexistent/missing.bus: cannot open the bus file\n");
@@ -135,6 +142,88 @@ TEST(BusFile, ImageBackedUnitAnswersCapacityAndReads)
     EXPECT_EQ(scsi_read(unit, 0xFFFFFFFF, 2, 512, block), -1);
     drop_bus();
     remove(image_path.c_str());
+}
+
+TEST(BusFile, MediumLinesAreCheckedBeforeAnyScan)
+{
+    const error_case cases[] = {
+        {"unit 0:0:0\n block 0\n", 2, "block before the unit's medium line"},
+        {"unit 0:0:0\n medium 8 512\n block 8\n", 3, "block 8 lies past the end of the medium"},
+        {"unit 0:0:0\n medium 8 512\n block 1\n  data 01\n block 1\n", 5, "block 1 is described twice"},
+        {"unit 0:0:0\n medium 8 4\n block 0\n  data 01 02 03\n  data 04 05\n", 5,
+         "block data longer than the block length of 4 bytes"},
+        {"unit 0:0:0\n medium 8 0\n", 2, "medium needs a block count"},
+        {"unit 0:0:0\n medium 8\n", 2, "medium needs a block count"},
+        {"unit 0:0:0\n medium 4294967296 512\n", 2, "medium needs a block count"},
+        {"unit 0:0:0\n medium 8 512\n medium 8 512\n", 3, "a second medium line for this unit"},
+        {"unit 0:0:0\n medium 8 512\n block x\n", 3, "block needs a decimal block number"},
+        {"medium 8 512\n", 1, "medium outside a unit block"},
+        // After a block, the answer lines belong to no answer.
+        {"unit 0:0:0\n on 25\n medium 8 512\n block 0\n  status 02\n", 5, "status outside an answer"},
+    };
+    for (const auto& c : cases)
+        expect_stops_with(c);
+    // An image and a medium line exclude each other, in either order.
+    std::string image_path = write_temp_file(std::string(1024, '\0'), ".img");
+    for (const std::string& text : {"unit 0:0:0\n image " + image_path + " 512\n medium 2 512\n",
+                                    "unit 0:0:0\n medium 2 512\n image " + image_path + " 512\n"}) {
+        std::string path = write_temp_file(text);
+        run_result r = run_bus(path);
+        EXPECT_EQ(r.exit_code, 2) << text;
+        EXPECT_EQ(r.err, "vexum: " + path +
+                             ":3: a unit reads either an image or the blocks of its medium line, not both\n");
+        remove(path.c_str());
+    }
+    remove(image_path.c_str());
+}
+
+TEST(BusFile, MediumOfBlockLinesAnswersCapacityAndReads)
+{
+    ASSERT_TRUE(use_bus_text(R"(
+unit 0:1:0
+  medium 6 512
+  block 1
+    data "B" zeros 510
+    data 45                     # the last byte of block 1
+  block 3
+    data 33 33                  # the rest of block 3 is zeros
+  on 28 .. 00 00 00 05          # an explicit answer takes precedence
+    data 55
+unit 0:2:0
+  medium 0 2048
+)"));
+    device_address unit{0, 1, 0};
+    uint8_t capacity[8] = {};
+    ASSERT_EQ(scsi_read_capacity(unit, 8, capacity), 0);
+    const uint8_t expected_capacity[8] = {0, 0, 0, 5, 0, 0, 2, 0}; // last block 5, 512 bytes
+    EXPECT_EQ(std::memcmp(capacity, expected_capacity, 8), 0);
+
+    // Blocks 0 to 4 in one read: only blocks 1 and 3 hold anything.
+    std::vector<uint8_t> blocks(5 * 512, 0xEE);
+    ASSERT_EQ(scsi_read(unit, 0, 5, uint16_t(blocks.size()), blocks.data()), 0);
+    std::vector<uint8_t> expected(5 * 512, 0);
+    expected[512] = 'B';
+    expected[1023] = 0x45;
+    expected[3 * 512] = expected[3 * 512 + 1] = 0x33;
+    EXPECT_EQ(blocks, expected);
+
+    // A buffer shorter than the blocks asked for gets what fits.
+    uint8_t part[600];
+    std::fill(std::begin(part), std::end(part), 0xEE);
+    ASSERT_EQ(scsi_read(unit, 1, 2, sizeof part, part), 0);
+    EXPECT_EQ(part[0], 'B');
+    EXPECT_EQ(part[511], 0x45);
+    EXPECT_EQ(part[599], 0x00);
+
+    uint8_t block[512] = {};
+    ASSERT_EQ(scsi_read(unit, 5, 1, 512, block), 0);
+    EXPECT_EQ(block[0], 0x55);
+    EXPECT_EQ(scsi_read(unit, 6, 1, 512, block), -1); // past the last block
+    EXPECT_EQ(scsi_read(unit, 4, 3, 512, block), -1);
+    EXPECT_EQ(scsi_read(unit, 0xFFFFFFFF, 2, 512, block), -1);
+    // A medium of no blocks reads as no medium.
+    EXPECT_EQ(scsi_read_capacity({0, 2, 0}, 8, capacity), -1);
+    drop_bus();
 }
 
 TEST(Trace, ReplayingATracePrintsTheSameReport)

@@ -40,7 +40,7 @@ protected:
         return text;
     }
 
-    static std::string sample(const char* name) { return std::string(VEXUM_SOURCE_DIR) + "/samples/" + name; }
+    static std::string sample(const char* name) { return std::string(VEXUM_SAMPLES) + "/" + name; }
 
     // A file of the given bytes in the test's temporary folder.
     static std::string write_file(const char* name, size_t bytes, uint8_t first_byte)
@@ -234,7 +234,7 @@ TEST(ImageGeometry, DerivedFromTheSizeAlone)
 
 TEST_F(ImageReport, CommandReportsImagesFirstAndStopsOnAnUnopenableOne)
 {
-    std::string floppy = std::string(VEXUM_SOURCE_DIR) + "/samples/sample-floppy.img";
+    std::string floppy = std::string(VEXUM_SAMPLES) + "/sample-floppy.img";
     std::string missing = ::testing::TempDir() + std::to_string(getpid()) + "-" + "missing.img";
     run_result bad = run_in_process({"-image", floppy, "-image", missing, "-p"});
     EXPECT_EQ(bad.exit_code, 2);
@@ -253,7 +253,7 @@ TEST_F(ImageReport, BothDeviceSidesPrintTheSameMediumAlike)
 {
     // A bus file whose units are backed by the three sample media: the SCSI
     // side must print the same decoder lines as -image does.
-    std::string samples = std::string(VEXUM_SOURCE_DIR) + "/samples/";
+    std::string samples = std::string(VEXUM_SAMPLES) + "/";
     std::string bus = ::testing::TempDir() + std::to_string(getpid()) + "-" + "three-media.bus";
     FILE* f = fopen(bus.c_str(), "w");
     ASSERT_NE(f, nullptr);

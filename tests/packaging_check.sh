@@ -101,6 +101,21 @@ check_copyright() {
         fail "the license text of $file differs from LICENSE"
 }
 
+# The installed examples work from any folder and print what the sample bus
+# and the sample media of the build print: check_examples BINARY EXAMPLES_DIR
+check_examples() {
+    local binary=$1 examples=$2 got want
+    got=$(cd / && "$binary" -bus "$examples/sample.bus" -l -dp 2>&1) || fail "$binary -bus $examples/sample.bus failed"
+    want=$("$vexum" -bus "$src/samples/sample.bus" -l -dp 2>&1)
+    [ "$got" = "$want" ] || fail "the installed sample bus prints another report than samples/sample.bus"
+    grep -q 'IBM HARD DISK FORMAT' <<<"$got" || fail "the installed sample bus shows no partition table"
+    for image in sample-disk.img sample-floppy.img sample-towns.img; do
+        got=$(cd / && "$binary" -image "$examples/$image" -dp 2>&1 | tail -n +3)
+        want=$("$vexum" -image "$build/samples/$image" -dp 2>&1 | tail -n +3)
+        [ -n "$got" ] && [ "$got" = "$want" ] || fail "the installed $image prints another report than the build's"
+    done
+}
+
 # The files an install of vexum holds, relative to its root.
 expected_tree() {
     local prefix=$1
@@ -109,6 +124,10 @@ expected_tree() {
         "$prefix/share/bash-completion/completions/vexum" \
         "$prefix/share/doc/vexum/changelog.gz" \
         "$prefix/share/doc/vexum/copyright" \
+        "$prefix/share/doc/vexum/examples/sample-disk.img" \
+        "$prefix/share/doc/vexum/examples/sample-floppy.img" \
+        "$prefix/share/doc/vexum/examples/sample-towns.img" \
+        "$prefix/share/doc/vexum/examples/sample.bus" \
         "$prefix/share/man/man1/vexum.1.gz" \
         "$prefix/share/man/man5/vexum-bus.5.gz"
 }
@@ -184,7 +203,8 @@ install)
         fail "the install tree differs from the expected one"
         diff <(echo "$expected") <(echo "$actual")
     fi
-    [ -x "$prefix/bin/vexum" ] && check_usage_run "$prefix/bin/vexum"
+    [ -x "$prefix/bin/vexum" ] && check_usage_run "$prefix/bin/vexum" &&
+        check_examples "$prefix/bin/vexum" "$prefix/share/doc/vexum/examples"
     check_copyright "$prefix/share/doc/vexum/copyright"
     for page in vexum.1 vexum-bus.5; do
         installed=$(find "$prefix/share/man" -name "$page.gz")
@@ -259,6 +279,7 @@ package_contents)
     packaged=$root/usr/bin/vexum
     if [ -x "$packaged" ]; then
         check_usage_run "$packaged"
+        check_examples "$packaged" "$root/usr/share/doc/vexum/examples"
         cmp -s <("$packaged" '-?' 2>&1) <("$vexum" '-?' 2>&1) ||
             fail "the packaged vexum prints another usage text than the one just built"
         file "$packaged" | grep -q ', stripped' || fail "the packaged binary is not stripped: $(file "$packaged")"

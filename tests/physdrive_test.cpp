@@ -92,7 +92,7 @@ TEST_F(DriveList, LoopDeviceIsFoundUnderItsDocumentedNumber)
 {
     if (geteuid() != 0)
         GTEST_SKIP() << "attaching a loop device needs root";
-    std::string image = std::string(VEXUM_SOURCE_DIR) + "/samples/sample-disk.img";
+    std::string image = std::string(VEXUM_SAMPLES) + "/sample-disk.img";
     std::string device = shell_output("losetup --find --show --read-only '" + image + "'");
     device.erase(std::remove(device.begin(), device.end(), '\n'), device.end());
     if (device.compare(0, 9, "/dev/loop") != 0)

@@ -77,10 +77,28 @@ void transfer(srb_exec* srb, const uint8_t* data, uint64_t length)
         std::memcpy(srb->data_buffer, data, size_t(length));
 }
 
-// READ CAPACITY and READ(10) of an image-backed unit.
+// Copies blocks [block, block + count) of the unit's described medium into
+// the first length bytes of buffer: the bytes given, zeros for the rest.
+void read_inline_blocks(const bus_unit& unit, uint64_t block, uint64_t count, uint8_t* buffer, uint64_t length)
+{
+    std::memset(buffer, 0, size_t(length));
+    auto given = unit.blocks.lower_bound(block);
+    for (; given != unit.blocks.end() && given->first < block + count; ++given) {
+        uint64_t offset = (given->first - block) * unit.block_length;
+        if (offset >= length)
+            break;
+        uint64_t n = given->second.size();
+        if (n > length - offset)
+            n = length - offset;
+        std::memcpy(buffer + offset, given->second.data(), size_t(n));
+    }
+}
+
+// READ CAPACITY and READ(10) of a unit whose medium is an image file or
+// described in the bus file.
 bool answer_from_image(bus_unit& unit, srb_exec* srb)
 {
-    if (!unit.image)
+    if (!unit.image && !unit.inline_medium)
         return false;
     if (srb->cdb[0] == OP_READ_CAPACITY) {
         if (unit.image_blocks == 0) {
@@ -106,7 +124,9 @@ bool answer_from_image(bus_unit& unit, srb_exec* srb)
     uint64_t length = count * unit.block_length;
     if (length > srb->data_length)
         length = srb->data_length;
-    if (length && srb->data_buffer) {
+    if (length && srb->data_buffer && unit.inline_medium) {
+        read_inline_blocks(unit, block, count, srb->data_buffer, length);
+    } else if (length && srb->data_buffer) {
         unit.image->clear();
         unit.image->seekg(std::streamoff(block * unit.block_length));
         unit.image->read(reinterpret_cast<char*>(srb->data_buffer), std::streamsize(length));

@@ -28,7 +28,12 @@ struct bus_unit {
     std::string image_path;
     std::shared_ptr<std::ifstream> image; // shared by the units of one file
     uint32_t block_length = 0;
-    uint64_t image_blocks = 0;
+    uint64_t image_blocks = 0; // blocks of the medium, from the image or the medium line
+    // A medium described in the bus file itself (medium and block lines):
+    // the blocks given, by number, each at most one block long; every other
+    // byte of the medium reads as zero.
+    bool inline_medium = false;
+    std::map<uint64_t, std::vector<uint8_t>> blocks;
     long attention = 0;
     std::vector<bus_answer> answers;
 };

@@ -25,6 +25,7 @@ struct parser {
     bus_adapter* adapter = nullptr;
     bus_unit* unit = nullptr;
     bus_answer* current = nullptr;
+    std::vector<uint8_t>* block_data = nullptr; // the block that data lines fill
     std::map<std::string, std::shared_ptr<std::ifstream>> images; // by path
     bool is_trace = false; // a trace line: the file must end with its end line
     int end_line = 0;      // where the end line stands, 0 before it
@@ -194,6 +195,7 @@ bool read_adapter(parser& p, const tokens_t& tokens)
     p.adapter = &p.bus.adapters[int(v)];
     p.unit = nullptr;
     p.current = nullptr;
+    p.block_data = nullptr;
     if (tokens.size() == 3) {
         if (tokens[2].text != "reject")
             return p.fail("unknown word '" + tokens[2].text + "' after adapter");
@@ -228,6 +230,7 @@ bool read_unit(parser& p, const tokens_t& tokens)
         return p.fail("unit needs an address adapter:target:lun (decimal, each 0 to 255)");
     p.adapter = nullptr;
     p.current = nullptr;
+    p.block_data = nullptr;
     p.unit = find_bus_unit(p.bus, a, t, l);
     if (!p.unit) {
         p.bus.units.push_back(std::make_unique<bus_unit>());
@@ -244,6 +247,8 @@ bool read_image(parser& p, const tokens_t& tokens)
     uint32_t length;
     if (tokens.size() != 3 || !parse_decimal(tokens[2].text, 65535, &length) || length == 0)
         return p.fail("image needs a path and a block length (decimal, 1 to 65535)");
+    if (p.unit->inline_medium)
+        return p.fail("a unit reads either an image or the blocks of its medium line, not both");
     std::string path = tokens[1].text;
     if (!path.empty() && path[0] != '/' && !p.base_dir.empty())
         path = p.base_dir + "/" + path;
@@ -299,12 +304,61 @@ bool read_on(parser& p, const tokens_t& tokens)
     }
     p.unit->answers.push_back(std::move(a));
     p.current = &p.unit->answers.back();
+    p.block_data = nullptr;
+    return true;
+}
+
+// medium COUNT LEN: READ CAPACITY and READ(10) are answered from the block
+// lines that follow.
+bool read_medium(parser& p, const tokens_t& tokens)
+{
+    uint32_t count, length;
+    if (tokens.size() != 3 || !parse_decimal(tokens[1].text, 0xFFFFFFFF, &count) ||
+        !parse_decimal(tokens[2].text, 65535, &length) || length == 0)
+        return p.fail("medium needs a block count (decimal, up to 4294967295) and a block length (decimal, 1 to "
+                      "65535)");
+    if (p.unit->image)
+        return p.fail("a unit reads either an image or the blocks of its medium line, not both");
+    if (p.unit->inline_medium)
+        return p.fail("a second medium line for this unit");
+    p.unit->inline_medium = true;
+    p.unit->block_length = length;
+    p.unit->image_blocks = count;
+    return true;
+}
+
+// block N: the data lines that follow are the content of block N.
+bool read_block(parser& p, const tokens_t& tokens)
+{
+    uint32_t number;
+    if (!p.unit->inline_medium)
+        return p.fail("block before the unit's medium line");
+    if (tokens.size() != 2 || !parse_decimal(tokens[1].text, 0xFFFFFFFF, &number))
+        return p.fail("block needs a decimal block number");
+    if (number >= p.unit->image_blocks)
+        return p.fail("block " + std::to_string(number) + " lies past the end of the medium");
+    auto entry = p.unit->blocks.emplace(number, std::vector<uint8_t>());
+    if (!entry.second)
+        return p.fail("block " + std::to_string(number) + " is described twice");
+    p.current = nullptr;
+    p.block_data = &entry.first->second;
     return true;
 }
 
 // ---- answers ------------------------------------------------------------
 
-bool read_data(parser& p, const tokens_t& tokens) { return parse_bytes(p, tokens, 1, &p.current->data); }
+// Into the answer, or into the block of the medium that a block line began.
+bool read_data(parser& p, const tokens_t& tokens)
+{
+    if (!p.block_data)
+        return parse_bytes(p, tokens, 1, &p.current->data);
+    if (!parse_bytes(p, tokens, 1, p.block_data))
+        return false;
+    if (p.block_data->size() > p.unit->block_length)
+        return p.fail("block data longer than the block length of " + std::to_string(p.unit->block_length) +
+                      " bytes");
+    return true;
+}
 
 bool read_sense(parser& p, const tokens_t& tokens)
 {
@@ -353,8 +407,9 @@ bool read_end(parser& p, const tokens_t& tokens)
 
 // ---- the keyword table ----------------------------------------------
 
-// The block a keyword's line must stand in.
-enum class block { any, adapter, unit, answer };
+// The block a keyword's line must stand in; contents: an answer or a block
+// of the medium.
+enum class block { any, adapter, unit, answer, contents };
 
 struct keyword {
     const char* word;
@@ -373,7 +428,9 @@ const keyword keywords[] = {
     {"image", block::unit, read_image},
     {"attention", block::unit, read_attention},
     {"on", block::unit, read_on},
-    {"data", block::answer, read_data},
+    {"medium", block::unit, read_medium},
+    {"block", block::unit, read_block},
+    {"data", block::contents, read_data},
     {"sense", block::answer, read_sense},
     {"status", block::answer, read_number<uint8_t, &bus_answer::target_status, true, 0xFF>},
     {"host-status", block::answer, read_number<uint8_t, &bus_answer::host_status, true, 0xFF>},
@@ -398,7 +455,7 @@ bool parse_line(parser& p, const tokens_t& tokens)
             return p.fail(word + " outside an adapter block");
         if (k.within == block::unit && !p.unit)
             return p.fail(word + " outside a unit block");
-        if (k.within == block::answer && !p.current)
+        if ((k.within == block::answer || (k.within == block::contents && !p.block_data)) && !p.current)
             return p.fail(word + " outside an answer (an 'on' line comes first)");
         return k.read(p, tokens);
     }

@@ -6,7 +6,8 @@
 #   VEXUM_EXE         vexum.exe
 #   VEXUM_STANDIN     the stand-in WNASPI32.DLL
 #   VEXUM_NATIVE      the native vexum whose reports vexum.exe must match (may be empty)
-#   VEXUM_SOURCE_DIR  the source tree (samples/)
+#   VEXUM_SOURCE_DIR  the source tree (samples/sample.bus)
+# The sample media are those the native build wrote into its samples/ folder.
 #   VEXUM_WORK        a scratch folder of this case
 #
 # vexum.exe writes its report in text mode: every line ends in CR LF. The
@@ -19,6 +20,7 @@ read -r -a wine <<<"$VEXUM_WINE"
 exe=$VEXUM_EXE
 native=${VEXUM_NATIVE:-}
 samples=$VEXUM_SOURCE_DIR/samples
+media=${native:+$(dirname "$native")/samples}
 work=$VEXUM_WORK
 rm -rf "$work"
 mkdir -p "$work"
@@ -43,7 +45,7 @@ need_loader() {
 
 need_native() {
     [ -n "$native" ] && [ -x "$native" ] || skip "no native vexum to compare with (VEXUM_NATIVE)"
-    [ -f "$samples/sample-disk.img" ] || skip "the sample media are missing (build the native tree first)"
+    [ -f "$media/sample-disk.img" ] || skip "the sample media are missing (build the native tree first)"
 }
 
 # Runs vexum.exe with the given arguments: standard output to $work/NAME.out
@@ -191,14 +193,14 @@ physical-drive)
     need_native
     prefix=${VEXUM_WINEPREFIX:-$PWD/wine-prefix}
     link=$prefix/dosdevices/physicaldrive0
-    ln -sfn "$samples/sample-disk.img" "$link"
+    ln -sfn "$media/sample-disk.img" "$link"
     trap 'rm -f "$link"' EXIT
     run_exe disk "$exe" -disk 0 -dp
     expect_rc disk 0
     [ ! -s "$work/disk.out" ] && [ ! -s "$work/disk.err" ] || fail "a drive without geometry was reported"
     run_exe drive "$exe" -image '\\.\PhysicalDrive0' -dp -o
     expect_rc drive 0
-    "$native" -image "$samples/sample-disk.img" -dp -o | sed 's|^Disk:.*|Disk:\\\\.\\PhysicalDrive0|' >"$work/native.out"
+    "$native" -image "$media/sample-disk.img" -dp -o | sed 's|^Disk:.*|Disk:\\\\.\\PhysicalDrive0|' >"$work/native.out"
     expect_report drive "$work/native.out"
     ;;
 
@@ -220,7 +222,7 @@ image)
     put "$boot" '\xeb\x3c\x90VEXUM1.0\x00\x02\x04\x01\x00\x02\x00\x02\x00\x00\xf8\x64\x00\x3f\x00\xff\x00'
     put $((boot + 28)) "$(le32 $start)$(le32 100000)\\x80\\x00\\x29\\x78\\x56\\x34\\x12BEYOND 4GB FAT16   "
     put $((boot + 510)) '\x55\xaa'
-    for image in "$big" "$samples/sample-floppy.img" "$samples/sample-towns.img"; do
+    for image in "$big" "$media/sample-floppy.img" "$media/sample-towns.img"; do
         name=$(basename "$image" .img)
         run_exe "$name" "$exe" -image "$image" -dp
         expect_rc "$name" 0
