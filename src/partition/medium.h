@@ -30,6 +30,11 @@ struct medium_reader {
     const void* holder;    // what read reads: the holder's own record
     uint32_t sector_size;  // bytes per sector: 512, 2048, 4096, ...
     uint64_t sector_count; // sectors on the medium, as the holder measures it
+    // The medium's own cylinder geometry where its holder knows it (a disk
+    // image container records the one its machine used); 0 when unknown.
+    // Layouts that address partitions by cylinder, head and sector need it.
+    uint32_t heads = 0;
+    uint32_t sectors_per_track = 0;
 };
 
 // Reads through medium->read after the checks every caller needs: a reader
