@@ -27,6 +27,10 @@ void run_disk_command(const run_plan& plan, const report_options& options)
     drive_descriptor drive{};
     int first = plan.drive >= 0 ? plan.drive : 0;
     int last = plan.drive >= 0 ? plan.drive : DRIVE_COUNT - 1;
+    // Numbers beyond the platform's range name no drive; stopping at its
+    // last number also keeps the count from running past INT_MAX.
+    if (last > LAST_DRIVE_NUMBER)
+        last = LAST_DRIVE_NUMBER;
     for (int number = first; number <= last; number++) {
         if (measure_physical_drive(number, &drive) == 0)
             report_disk(number, &drive, options);

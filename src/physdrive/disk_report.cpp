@@ -19,7 +19,7 @@ static void print_geometry(const disk_geometry* geometry)
         snprintf(media, sizeof media, "%02X", unsigned(geometry->media_type));
     char number[32];
     out_printf("  W32:Media Type             %13s\n", media);
-    out_printf("  W32:Cylinder               %13s\n", format_grouped(uint32_t(geometry->cylinders), number));
+    out_printf("  W32:Cylinder               %13s\n", format_grouped64(geometry->cylinders, number));
     out_printf("  W32:Track per cylinder     %13s\n", format_grouped(geometry->tracks_per_cylinder, number));
     out_printf("  W32:Sector per track       %13s\n", format_grouped(geometry->sectors_per_track, number));
     out_printf("  W32:Byte per sector        %13s\n", format_grouped(geometry->bytes_per_sector, number));

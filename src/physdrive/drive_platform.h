@@ -18,7 +18,11 @@ struct disk_geometry {
 };
 
 drive_handle_t platform_open_drive(int drive_number);
+// Opens path without waiting for a writer (a FIFO opens at once).
 drive_handle_t platform_open_path(const char* path);
+// True when the handle reads a regular file or a block device (a disk):
+// only those are media; a FIFO, a terminal or a directory is not.
+bool platform_is_medium(drive_handle_t handle);
 int platform_drive_geometry(drive_handle_t handle, disk_geometry* geometry);
 // 0 only when all length bytes were read.
 int platform_read_at(drive_handle_t handle, uint64_t offset, uint8_t* buffer, uint32_t length);

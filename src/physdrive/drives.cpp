@@ -41,7 +41,7 @@ int open_physical_drive(int drive_number)
 {
     if (find_open_drive(drive_number) != nullptr)
         return 0;
-    if (drive_number < 0 || drive_number > 255)
+    if (drive_number < 0 || drive_number > LAST_DRIVE_NUMBER)
         return -1;
     drive_handle_t handle = platform_open_drive(drive_number);
     if (handle == INVALID_DRIVE_HANDLE)

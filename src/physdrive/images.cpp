@@ -33,7 +33,13 @@ int open_image_drive(const char* path, std::string* error)
     uint64_t bytes = 0;
     errno = 0;
     if (platform_size_bytes(handle, &bytes) != 0) {
-        *error = std::string(path) + ": cannot measure the image (" + (errno != 0 ? strerror(errno) : "no size") + ")";
+        // A FIFO, a terminal or a socket is no medium; a directory keeps
+        // the system's words.
+        if (errno != EISDIR && !platform_is_medium(handle))
+            *error = std::string(path) + ": cannot open the image (not a regular file or a block device)";
+        else
+            *error = std::string(path) + ": cannot measure the image (" + (errno != 0 ? strerror(errno) : "no size") +
+                     ")";
         platform_close_drive(handle);
         return -1;
     }

@@ -26,8 +26,9 @@ struct open_drive {
 };
 
 // Keys of images in the open drive list: IMAGE_KEY_BASE + position on the
-// command line. Drive numbers are 0 to 255.
+// command line. Drive numbers are 0 to LAST_DRIVE_NUMBER.
 constexpr int32_t IMAGE_KEY_BASE = 0x10000;
+constexpr int LAST_DRIVE_NUMBER = 255;
 constexpr uint32_t DRIVE_SECTOR_SIZE = 512;
 
 int open_physical_drive(int drive_number);

@@ -95,10 +95,18 @@ drive_handle_t platform_open_drive(int drive_number)
 
 drive_handle_t platform_open_path(const char* path)
 {
-    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return INVALID_DRIVE_HANDLE;
+    // Reads of a medium wait for their data like any other read.
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     return drive_handle_t(fd);
+}
+
+bool platform_is_medium(drive_handle_t handle)
+{
+    struct stat st{};
+    return fstat(int(handle), &st) == 0 && (S_ISREG(st.st_mode) || S_ISBLK(st.st_mode));
 }
 
 int platform_size_bytes(drive_handle_t handle, uint64_t* bytes)

@@ -62,6 +62,8 @@ drive_handle_t platform_open_path(const char* path)
     return reinterpret_cast<drive_handle_t>(handle);
 }
 
+bool platform_is_medium(drive_handle_t handle) { return GetFileType(handle_of(handle)) == FILE_TYPE_DISK; }
+
 int platform_size_bytes(drive_handle_t handle, uint64_t* bytes)
 {
     LARGE_INTEGER size{};
