@@ -42,20 +42,14 @@ int kind_of(const uint8_t* cdb)
     }
 }
 
-void set_sense(srb_exec* srb, uint8_t key, uint8_t asc)
-{
-    srb->sense[2] = key;
-    srb->sense[SENSE_ASC] = asc;
-    srb->target_status = STATUS_CHKCOND;
-    srb->status = SS_ERR;
-}
+void set_sense(request_outcome* outcome, uint8_t key, uint8_t asc) { set_check_condition(outcome, key, asc, 0, 18); }
 
-void transfer(srb_exec* srb, const uint8_t* data, size_t length)
+void transfer(const srb_exec& request, const uint8_t* data, size_t length)
 {
-    if (length > srb->data_length)
-        length = srb->data_length;
-    if (length && srb->data_buffer)
-        std::memcpy(srb->data_buffer, data, length);
+    if (length > request.data_length)
+        length = request.data_length;
+    if (length && request.data_buffer)
+        std::memcpy(request.data_buffer, data, length);
 }
 
 // The block length the unit claims, as READ(10) uses it.
@@ -70,50 +64,43 @@ uint32_t claimed_block_length()
     return 512;
 }
 
-// Returns false when the request is never to complete.
-bool answer_read(srb_exec* srb)
+void answer_read(const srb_exec& request, request_outcome* outcome)
 {
-    if (bus.medium_hangs)
-        return false;
-    uint64_t block_length = claimed_block_length();
-    uint64_t offset = uint64_t(get_be32(srb->cdb + 2)) * block_length;
-    uint64_t length = uint64_t(get_be16(srb->cdb + 7)) * block_length;
-    if (length > srb->data_length)
-        length = srb->data_length;
-    if (offset + length > bus.medium.size() && !bus.zero_beyond) {
-        set_sense(srb, 0x05, 0x21);
-        return true;
+    if (bus.medium_hangs) {
+        outcome->kind = OUTCOME_NEVER;
+        return;
     }
-    if (srb->data_buffer && length) {
+    uint64_t block_length = claimed_block_length();
+    uint64_t offset = uint64_t(get_be32(request.cdb + 2)) * block_length;
+    uint64_t length = uint64_t(get_be16(request.cdb + 7)) * block_length;
+    if (length > request.data_length)
+        length = request.data_length;
+    if (offset + length > bus.medium.size() && !bus.zero_beyond) {
+        set_sense(outcome, 0x05, 0x21);
+        return;
+    }
+    if (request.data_buffer && length) {
         uint64_t present = offset < bus.medium.size() ? bus.medium.size() - offset : 0;
         if (present > length)
             present = length;
         if (present)
-            std::memcpy(srb->data_buffer, bus.medium.data() + offset, size_t(present));
-        std::memset(srb->data_buffer + present, 0, size_t(length - present));
+            std::memcpy(request.data_buffer, bus.medium.data() + offset, size_t(present));
+        std::memset(request.data_buffer + present, 0, size_t(length - present));
     }
-    srb->status = SS_COMP;
-    return true;
 }
 
-bool answer_request(srb_exec* srb)
+void fuzz_execute(void*, const srb_exec& request, request_outcome* outcome)
 {
-    std::memset(srb->sense, 0, sizeof srb->sense);
-    srb->host_status = HASTAT_OK;
-    srb->target_status = STATUS_GOOD;
-    srb->status = SS_COMP;
-    if (srb->host_adapter != 0 || srb->target != 0 || srb->lun != 0) {
-        srb->host_status = HASTAT_SEL_TO;
-        srb->status = SS_ERR;
-        return true;
+    bus.requests++;
+    if (request.host_adapter != 0 || request.target != 0 || request.lun != 0) {
+        outcome->host_status = HASTAT_SEL_TO;
+        return;
     }
-    int kind = kind_of(srb->cdb);
+    int kind = kind_of(request.cdb);
     if (kind == ANSWER_READ10)
-        return answer_read(srb);
-    if (kind < 0 || bus.records[kind].empty()) {
-        set_sense(srb, 0x05, 0x20);
-        return true;
-    }
+        return answer_read(request, outcome);
+    if (kind < 0 || bus.records[kind].empty())
+        return set_sense(outcome, 0x05, 0x20);
     auto& list = bus.records[kind];
     size_t& next = bus.next[kind];
     const record& r = list[next < list.size() ? next : list.size() - 1];
@@ -121,54 +108,35 @@ bool answer_request(srb_exec* srb)
         next++;
     switch (r.outcome & 7) {
     case OUTCOME_CHECK_CONDITION:
-        set_sense(srb, 0x05, 0x24);
-        return true;
+        return set_sense(outcome, 0x05, 0x24);
     case OUTCOME_POWER_ON:
-        set_sense(srb, 0x06, 0x29);
-        return true;
+        return set_sense(outcome, 0x06, 0x29);
     case OUTCOME_MEDIUM_CHANGED:
-        set_sense(srb, 0x06, 0x28);
-        return true;
+        return set_sense(outcome, 0x06, 0x28);
     case OUTCOME_HANG:
-        return false;
+        outcome->kind = OUTCOME_NEVER;
+        return;
     default:
         break;
     }
-    transfer(srb, r.data, r.length);
-    return true;
+    transfer(request, r.data, r.length);
 }
 
-uint32_t support_info() { return 0x0101; }
+uint32_t fuzz_support_info(void*) { return 0x0101; }
 
-uint32_t send_command(void* request)
+int fuzz_describe_adapter(void*, int adapter, adapter_description* description)
 {
     bus.requests++;
-    auto* header = static_cast<uint8_t*>(request);
-    if (header[0] == SC_HA_INQUIRY) {
-        auto* srb = static_cast<srb_ha_inquiry*>(request);
-        if (srb->host_adapter != 0) {
-            srb->status = SS_INVALID_HA;
-            return SS_INVALID_HA;
-        }
-        srb->adapter_count = 1;
-        const auto& ids = bus.records[ANSWER_ADAPTER_IDS];
-        if (!ids.empty())
-            std::memcpy(srb->manager_id, ids[0].data, ids[0].length < 48 ? ids[0].length : 48);
-        srb->status = SS_COMP;
-        return SS_COMP;
-    }
-    auto* srb = static_cast<srb_exec*>(request);
-    srb->status = SS_PENDING;
-    if (!answer_request(srb))
-        return SS_PENDING;
-    if (srb->post_event) {
-        event_signal(srb->post_event);
-        return SS_PENDING;
-    }
-    return srb->status;
+    if (adapter != 0)
+        return -1;
+    description->count = 1;
+    const auto& ids = bus.records[ANSWER_ADAPTER_IDS];
+    if (!ids.empty())
+        std::memcpy(description->ids, ids[0].data, ids[0].length < 48 ? ids[0].length : 48);
+    return 0;
 }
 
-const aspi_manager manager = {"fuzz", support_info, send_command, nullptr};
+const aspi_manager manager = {"fuzz", nullptr, fuzz_support_info, fuzz_describe_adapter, fuzz_execute, nullptr, nullptr};
 
 } // namespace
 

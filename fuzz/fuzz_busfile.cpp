@@ -28,8 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         aspi_close();
     }
     end_report();
-    if (manager->shutdown)
-        manager->shutdown();
     select_aspi_manager(nullptr);
+    release_aspi_manager(manager);
     return 0;
 }

@@ -14,14 +14,18 @@ namespace {
 // Counts the execute requests that reach the manager below the seam.
 const aspi_manager* counted_inner = nullptr;
 int executes_sent = 0;
-uint32_t counting_support() { return counted_inner->support_info(); }
-uint32_t counting_send(void* srb)
+uint32_t counting_support(void*) { return manager_support_info(counted_inner); }
+int counting_describe(void*, int adapter, adapter_description* description)
 {
-    if (static_cast<uint8_t*>(srb)[0] == SC_EXEC_SCSI_CMD)
-        executes_sent++;
-    return counted_inner->send_command(srb);
+    return counted_inner->describe_adapter(counted_inner->context, adapter, description);
 }
-const aspi_manager counting_manager = {"counting", counting_support, counting_send, nullptr};
+void counting_execute(void*, const srb_exec& request, request_outcome* outcome)
+{
+    executes_sent++;
+    counted_inner->execute(counted_inner->context, request, outcome);
+}
+const aspi_manager counting_manager = {"counting", nullptr, counting_support, counting_describe, counting_execute,
+                                       nullptr, nullptr};
 
 void count_sends()
 {

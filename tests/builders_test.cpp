@@ -13,16 +13,13 @@ namespace {
 srb_exec last_request;
 std::vector<uint8_t> last_cdb;
 
-uint32_t ready() { return 0x0101; }
-uint32_t record(void* srb)
+uint32_t ready(void*) { return 0x0101; }
+void record(void*, const srb_exec& request, request_outcome*)
 {
-    auto* exec = static_cast<srb_exec*>(srb);
-    last_request = *exec;
-    last_cdb.assign(exec->cdb, exec->cdb + exec->cdb_length);
-    exec->status = SS_COMP;
-    return SS_COMP; // complete at once: not waited for
+    last_request = request;
+    last_cdb.assign(request.cdb, request.cdb + request.cdb_length);
 }
-const aspi_manager recorder = {"recorder", ready, record, nullptr};
+const aspi_manager recorder = {"recorder", nullptr, ready, nullptr, record, nullptr, nullptr};
 
 class Builders : public ::testing::Test {
 protected:

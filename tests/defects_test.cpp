@@ -113,6 +113,7 @@ TEST(defect_list, headings_of_both_lists_and_of_the_header_only)
     });
     aspi_close();
     select_aspi_manager(nullptr);
+    release_aspi_manager(bus);
     EXPECT_EQ(r.out, "  Defect List                   P & G List  (Block address)\n"
                      "    0000002A\n"
                      "  Defect List                  Header only  (Block address)\n"

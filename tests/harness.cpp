@@ -63,9 +63,8 @@ void drop_bus()
 {
     aspi_close();
     const aspi_manager* manager = current_aspi_manager();
-    if (manager->shutdown)
-        manager->shutdown();
     select_aspi_manager(nullptr);
+    release_aspi_manager(manager);
 }
 
 run_result run_in_process(const std::vector<std::string>& args)

@@ -182,7 +182,7 @@ protected:
         const aspi_manager* m = open_iscsi_manager({"127.0.0.1"}, &error);
         if (!m)
             GTEST_SKIP() << error;
-        m->shutdown();
+        release_aspi_manager(m);
         if (!rig.skip_reason.empty())
             GTEST_SKIP() << rig.skip_reason;
     }
@@ -349,7 +349,7 @@ TEST(IscsiReportUnreachable, StoppedPortalFinishesPromptlyWithOneLine)
     const aspi_manager* m = open_iscsi_manager({"127.0.0.1"}, &error);
     if (!m)
         GTEST_SKIP() << error;
-    m->shutdown();
+    release_aspi_manager(m);
     int port = rig_free_port();
     ASSERT_GT(port, 0);
     std::string portal = "127.0.0.1:" + std::to_string(port);

@@ -174,54 +174,63 @@ TEST(SgTopology, HostAdapterInquiryAnswers)
     sg_topology t;
     t.adapters.push_back({0, 0, "virtio_scsi", {}});
     t.adapters.push_back({12, 1, "megaraid_sas", {}});
-    srb_ha_inquiry srb;
-    std::memset(&srb, 0, sizeof srb);
-    srb.host_adapter = 1;
-    ASSERT_EQ(answer_sg_ha_inquiry(t, &srb), SS_COMP);
-    EXPECT_EQ(srb.status, SS_COMP);
-    EXPECT_EQ(srb.adapter_count, 2);
-    EXPECT_EQ(std::memcmp(srb.manager_id, "Linux sg\0\0\0\0\0\0\0\0", 16), 0);
-    EXPECT_EQ(std::memcmp(srb.adapter_id, "megaraid_sas\0\0\0\0", 16), 0);
-    EXPECT_EQ(std::memcmp(srb.adapter_unique, "host12 channel 1", 16), 0);
+    adapter_description d;
+    ASSERT_EQ(describe_sg_adapter(t, 1, &d), 0);
+    EXPECT_EQ(d.count, 2);
+    EXPECT_EQ(std::memcmp(d.ids, "Linux sg\0\0\0\0\0\0\0\0", 16), 0);
+    EXPECT_EQ(std::memcmp(d.ids + 16, "megaraid_sas\0\0\0\0", 16), 0);
+    EXPECT_EQ(std::memcmp(d.ids + 32, "host12 channel 1", 16), 0);
 
-    srb.host_adapter = 0;
-    ASSERT_EQ(answer_sg_ha_inquiry(t, &srb), SS_COMP);
-    EXPECT_EQ(std::memcmp(srb.adapter_unique, "host0\0\0\0\0\0\0\0\0\0\0\0", 16), 0);
+    ASSERT_EQ(describe_sg_adapter(t, 0, &d), 0);
+    EXPECT_EQ(std::memcmp(d.ids + 32, "host0\0\0\0\0\0\0\0\0\0\0\0", 16), 0);
 
-    std::memset(&srb, 0, sizeof srb);
-    srb.host_adapter = 2;
-    EXPECT_EQ(answer_sg_ha_inquiry(t, &srb), SS_INVALID_HA);
-    EXPECT_EQ(srb.adapter_count, 0);
-    EXPECT_EQ(srb.manager_id[0], 0);
+    EXPECT_EQ(describe_sg_adapter(t, 2, &d), -1);
+    EXPECT_EQ(describe_sg_adapter(t, -1, &d), -1);
 }
+
+namespace {
+
+// What the seam makes of an SG_IO outcome.
+uint8_t complete_sg(const sg_outcome& result, srb_exec* srb)
+{
+    request_outcome outcome;
+    translate_sg_outcome(result, &outcome);
+    return complete_request(outcome, srb);
+}
+
+} // namespace
 
 TEST(SgStatus, CompletedRequests)
 {
     uint8_t data[40];
     srb_exec srb = make_inquiry(0, 0, 0, data);
     sg_outcome ok{};
-    EXPECT_EQ(translate_sg_outcome(ok, &srb), SS_COMP);
+    EXPECT_EQ(complete_sg(ok, &srb), SS_COMP);
     EXPECT_EQ(srb.status, SS_COMP);
     EXPECT_EQ(srb.host_status, HASTAT_OK);
     EXPECT_EQ(srb.target_status, STATUS_GOOD);
 
     // Check condition, power-on reset: the sense reaches the record, the
-    // additional sense code at byte 12, cut at the sense length.
+    // additional sense code at byte 12, cut at the sense length; nothing is
+    // written beyond it.
     uint8_t sense[18] = {0x70, 0, 0x06, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x29, 0x00, 0, 0xAA, 0xBB, 0xCC};
     sg_outcome check{0, STATUS_CHKCOND, 0, 0x08, sense, sizeof sense};
-    srb.sense[15] = 0x55; // left over from an earlier request
-    EXPECT_EQ(translate_sg_outcome(check, &srb), SS_ERR);
+    srb.sense[13] = 0x77; // left over from an earlier request
+    srb.sense[14] = 0x66; // beyond the sense length of 14
+    srb.sense[15] = 0x55;
+    EXPECT_EQ(complete_sg(check, &srb), SS_ERR);
     EXPECT_EQ(srb.host_status, HASTAT_OK);
     EXPECT_EQ(srb.target_status, STATUS_CHKCOND);
     EXPECT_EQ(srb.sense[2], 0x06);
     EXPECT_EQ(srb.sense[SENSE_ASC], 0x29);
-    EXPECT_EQ(srb.sense[14], 0);
-    EXPECT_EQ(srb.sense[15], 0);
+    EXPECT_EQ(srb.sense[13], 0);
+    EXPECT_EQ(srb.sense[14], 0x66);
+    EXPECT_EQ(srb.sense[15], 0x55);
 
     // Descriptor-format sense arrives with its code moved to byte 12.
     uint8_t descriptor[8] = {0x72, 0x05, 0x24, 0x01, 0, 0, 0, 0};
     sg_outcome check2{0, STATUS_CHKCOND, 0, 0x08, descriptor, sizeof descriptor};
-    EXPECT_EQ(translate_sg_outcome(check2, &srb), SS_ERR);
+    EXPECT_EQ(complete_sg(check2, &srb), SS_ERR);
     EXPECT_EQ(srb.sense[0], 0x70);
     EXPECT_EQ(srb.sense[2], 0x05);
     EXPECT_EQ(srb.sense[SENSE_ASC], 0x24);
@@ -229,7 +238,7 @@ TEST(SgStatus, CompletedRequests)
 
     // Busy and reservation conflict stay target statuses (not successes).
     sg_outcome busy{0, 0x08, 0, 0, nullptr, 0};
-    EXPECT_EQ(translate_sg_outcome(busy, &srb), SS_ERR);
+    EXPECT_EQ(complete_sg(busy, &srb), SS_ERR);
     EXPECT_EQ(srb.target_status, 0x08);
     EXPECT_EQ(srb.sense[SENSE_ASC], 0);
 }
@@ -241,7 +250,7 @@ TEST(SgStatus, HostAndDriverFailures)
     // An absent target: virtio-scsi answers DID_BAD_TARGET, others DID_NO_CONNECT.
     for (uint16_t did : {0x01, 0x04}) {
         sg_outcome absent{0, 0, did, 0, nullptr, 0};
-        EXPECT_EQ(translate_sg_outcome(absent, &srb), SS_ERR) << did;
+        EXPECT_EQ(complete_sg(absent, &srb), SS_ERR) << did;
         EXPECT_EQ(srb.host_status, HASTAT_SEL_TO) << did;
     }
     // Time-out, abort, transport and driver failures: a host status that is
@@ -255,7 +264,7 @@ TEST(SgStatus, HostAndDriverFailures)
         {0, 0, 0, 0x04, nullptr, 0}, // DRIVER_ERROR with good status
     };
     for (const auto& f : failures) {
-        EXPECT_EQ(translate_sg_outcome(f, &srb), SS_ERR);
+        EXPECT_EQ(complete_sg(f, &srb), SS_ERR);
         EXPECT_NE(srb.host_status, HASTAT_OK);
         EXPECT_NE(srb.host_status, HASTAT_SEL_TO);
         EXPECT_NE(srb.host_status, HASTAT_DO_DU);
@@ -264,12 +273,12 @@ TEST(SgStatus, HostAndDriverFailures)
     // their own; other errors of the call abort the request.
     for (int error : {ENXIO, ENODEV}) {
         sg_outcome gone{error, 0, 0, 0, nullptr, 0};
-        EXPECT_EQ(translate_sg_outcome(gone, &srb), SS_NO_DEVICE) << error;
+        EXPECT_EQ(complete_sg(gone, &srb), SS_NO_DEVICE) << error;
         EXPECT_EQ(srb.host_status, HASTAT_OK);
     }
     for (int error : {EIO, EPERM, ENOMEM, ENOTTY}) {
         sg_outcome failed{error, 0, 0, 0, nullptr, 0};
-        uint8_t status = translate_sg_outcome(failed, &srb);
+        uint8_t status = complete_sg(failed, &srb);
         EXPECT_NE(status, SS_COMP) << error;
         EXPECT_NE(status, SS_ERR) << error;
         EXPECT_NE(status, SS_PENDING) << error;
@@ -286,7 +295,7 @@ TEST(SgManager, RequestsOnAFakeSystem)
     fs.write_file("/dev/sg4", "not a device\n"); // SG_IO on it fails with ENOTTY
     set_sg_roots(fs.sys().c_str(), fs.dev().c_str());
     const aspi_manager* m = platform_aspi_manager();
-    ASSERT_EQ(m->support_info(), 0x0101u);
+    ASSERT_EQ(manager_support_info(m), 0x0101u);
 
     FILE* err = temp_stream();
     ASSERT_NE(err, nullptr);
@@ -294,41 +303,41 @@ TEST(SgManager, RequestsOnAFakeSystem)
     uint8_t data[40] = {};
 
     srb_exec srb = make_inquiry(0, 0, 0, data);
-    EXPECT_EQ(m->send_command(&srb), SS_ERR); // no device at 3:0:0:0
+    EXPECT_EQ(send_to_manager(m, &srb), SS_ERR); // no device at 3:0:0:0
     EXPECT_EQ(srb.status, SS_ERR);
     EXPECT_EQ(srb.host_status, HASTAT_SEL_TO);
 
     srb = make_inquiry(0, 3, 0, data);
-    uint32_t status = m->send_command(&srb);
+    uint32_t status = send_to_manager(m, &srb);
     EXPECT_EQ(status, srb.status);
     EXPECT_NE(status, SS_COMP);
     EXPECT_NE(status, SS_PENDING);
 
     srb = make_inquiry(0, 4, 0, data); // /dev/sg5 is missing
-    EXPECT_EQ(m->send_command(&srb), SS_NO_DEVICE);
+    EXPECT_EQ(send_to_manager(m, &srb), SS_NO_DEVICE);
 
     srb = make_inquiry(0, 5, 0, data); // no sg node: said once
-    EXPECT_EQ(m->send_command(&srb), SS_NO_DEVICE);
+    EXPECT_EQ(send_to_manager(m, &srb), SS_NO_DEVICE);
     srb = make_inquiry(0, 5, 0, data);
-    EXPECT_EQ(m->send_command(&srb), SS_NO_DEVICE);
+    EXPECT_EQ(send_to_manager(m, &srb), SS_NO_DEVICE);
 
     srb = make_inquiry(1, 3, 0, data);
-    EXPECT_EQ(m->send_command(&srb), SS_INVALID_HA);
+    EXPECT_EQ(send_to_manager(m, &srb), SS_INVALID_HA);
 
     srb = make_inquiry(0, 3, 0, data);
     srb.cdb_length = 7;
-    EXPECT_EQ(m->send_command(&srb), SS_INVALID_SRB);
+    EXPECT_EQ(send_to_manager(m, &srb), SS_INVALID_SRB);
     srb = make_inquiry(0, 3, 0, data);
     srb.flags = 0x50; // data towards the device
-    EXPECT_EQ(m->send_command(&srb), SS_INVALID_SRB);
+    EXPECT_EQ(send_to_manager(m, &srb), SS_INVALID_SRB);
     srb = make_inquiry(0, 3, 0, nullptr);
-    EXPECT_EQ(m->send_command(&srb), SS_INVALID_SRB);
+    EXPECT_EQ(send_to_manager(m, &srb), SS_INVALID_SRB);
 
     set_error_stream(nullptr);
     EXPECT_EQ(capture_errors(err),
               "vexum: SCSI device 3:0:5:0 has no /dev/sg node (is the sg module loaded?)\n");
     fclose(err);
-    m->shutdown();
+    release_aspi_manager(m);
 }
 
 TEST(SgManager, NoPermissionOnTheNodeIsSaidOnce)
@@ -352,7 +361,7 @@ TEST(SgManager, NoPermissionOnTheNodeIsSaidOnce)
     uint8_t data[40] = {};
     for (int target : {0, 1}) {
         srb_exec srb = make_inquiry(0, target, 0, data);
-        uint32_t status = m->send_command(&srb);
+        uint32_t status = send_to_manager(m, &srb);
         EXPECT_NE(status, SS_COMP);
         EXPECT_NE(status, SS_NO_DEVICE); // a unit that is there but cannot be read is not "absent"
     }

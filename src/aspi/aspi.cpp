@@ -65,7 +65,6 @@ static int send_and_wait(srb_exec* srb)
     case EVENT_SIGNALLED:
         return 0;
     case EVENT_TIMEOUT:
-        trace_exchange(srb, true);
         return -1;
     case EVENT_FAILED:
         return 0;
@@ -78,27 +77,36 @@ static bool is_unit_attention(const srb_exec* srb)
     return srb->target_status == STATUS_CHKCOND && (srb->sense[SENSE_ASC] == 0x28 || srb->sense[SENSE_ASC] == 0x29);
 }
 
-int aspi_execute(srb_exec* srb)
+// The steps both policies share once the host adapter status has passed:
+// the request status, then the target status. A check condition other than
+// unit attention gives CHECK_CONDITION, which each policy reads its own way.
+constexpr int CHECK_CONDITION = 2;
+
+static int read_completion(const srb_exec* srb)
 {
-    if (send_and_wait(srb) < 0)
-        return -1;
-    trace_exchange(srb, false);
-    if (srb->host_status != HASTAT_OK)
-        return -1;
     if (srb->status != SS_COMP && srb->status != SS_ERR)
         return -1;
     if (srb->target_status == STATUS_GOOD)
         return 0;
     if (is_unit_attention(srb))
         return 1;
-    return -1;
+    return srb->target_status == STATUS_CHKCOND ? CHECK_CONDITION : -1;
+}
+
+int aspi_execute(srb_exec* srb)
+{
+    if (send_and_wait(srb) < 0)
+        return -1;
+    if (srb->host_status != HASTAT_OK)
+        return -1;
+    int result = read_completion(srb);
+    return result == CHECK_CONDITION ? -1 : result;
 }
 
 int aspi_execute_probe(srb_exec* srb, uint8_t* data)
 {
     if (send_and_wait(srb) < 0)
         return -1;
-    trace_exchange(srb, false);
     if (srb->host_status == HASTAT_SEL_TO) {
         data[0] = 0xFF;
         return 0;
@@ -109,15 +117,11 @@ int aspi_execute_probe(srb_exec* srb, uint8_t* data)
         data[0] = 0xFF;
         return 0;
     }
-    if (srb->status != SS_COMP && srb->status != SS_ERR)
-        return -1;
-    if (srb->target_status == STATUS_GOOD)
-        return 0;
-    if (is_unit_attention(srb))
-        return 1;
-    if (srb->target_status == STATUS_CHKCOND) {
+    int result = read_completion(srb);
+    if (result == CHECK_CONDITION) {
+        // Any other check condition: nothing to report at this address.
         data[0] = 0xFF;
         return 0;
     }
-    return -1;
+    return result;
 }

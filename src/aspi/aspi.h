@@ -11,19 +11,31 @@ enum : uint8_t {
     SC_HA_INQUIRY = 0x00,
     SC_EXEC_SCSI_CMD = 0x02,
 
+    // Request statuses.
     SS_PENDING = 0x00,
     SS_COMP = 0x01,
+    SS_ABORTED = 0x02, // the system failed the request before it reached the unit
     SS_ERR = 0x04,
+    SS_INVALID_CMD = 0x80,
     SS_INVALID_HA = 0x81,
     SS_NO_DEVICE = 0x82,
     SS_INVALID_SRB = 0xE0, // the seam refused the request (not a read-only command)
+    SS_BUFFER_TOO_BIG = 0xE6,
+    SS_INSUFFICIENT_RESOURCES = 0xE9,
 
     SRB_DIR_IN = 0x08,
+    SRB_DIR_OUT = 0x10,
     SRB_EVENT_NOTIFY = 0x40,
 
+    // Host adapter statuses: how the transport ended.
     HASTAT_OK = 0x00,
+    HASTAT_COMMAND_TIMEOUT = 0x0B,
+    HASTAT_BUS_RESET = 0x0E,
+    HASTAT_PARITY_ERROR = 0x0F,
     HASTAT_SEL_TO = 0x11,
     HASTAT_DO_DU = 0x12,
+    HASTAT_BUS_FREE = 0x13, // the connection went away under the command
+    HASTAT_PHASE_ERR = 0x14, // any other failure on the way
 
     STATUS_GOOD = 0x00,
     STATUS_CHKCOND = 0x02,

@@ -2,6 +2,7 @@
 // description (docs/bus-file.md; busfile_parse.cpp reads it). It is the
 // default bus of the samples, the test double of the test suite, and the
 // replay side of -trace.
+#include <algorithm>
 #include <cstring>
 #include <fstream>
 #include <set>
@@ -17,9 +18,16 @@
 
 namespace {
 
-bus_description the_bus;
-
 // ---- answering ----------------------------------------------------------
+
+// The manager record lives with the description it answers from; the
+// record's context is this whole.
+struct bus_manager {
+    aspi_manager record;
+    bus_description bus;
+};
+
+bus_description& bus_of(void* context) { return static_cast<bus_manager*>(context)->bus; }
 
 bool pattern_matches(const bus_answer& a, const uint8_t* cdb, int cdb_length)
 {
@@ -58,23 +66,17 @@ bus_answer* choose_answer(bus_unit& unit, const uint8_t* cdb, int cdb_length)
     return best_last;
 }
 
-void set_sense(srb_exec* srb, uint8_t key, uint8_t asc)
-{
-    std::memset(srb->sense, 0, sizeof srb->sense);
-    srb->sense[0] = 0x70;
-    srb->sense[2] = key;
-    srb->sense[7] = 0x0A;
-    srb->sense[SENSE_ASC] = asc;
-    srb->target_status = STATUS_CHKCOND;
-    srb->status = SS_ERR;
-}
+// The sense of the answers the manager makes up itself: 18 bytes of fixed
+// format, as most units send.
+void set_sense(request_outcome* outcome, uint8_t key, uint8_t asc) { set_check_condition(outcome, key, asc, 0, 18); }
 
-void transfer(srb_exec* srb, const uint8_t* data, uint64_t length)
+uint32_t transfer(const srb_exec& request, const uint8_t* data, uint64_t length)
 {
-    if (length > srb->data_length)
-        length = srb->data_length;
-    if (length && srb->data_buffer)
-        std::memcpy(srb->data_buffer, data, size_t(length));
+    if (length > request.data_length)
+        length = request.data_length;
+    if (length && request.data_buffer)
+        std::memcpy(request.data_buffer, data, size_t(length));
+    return uint32_t(length);
 }
 
 // Copies blocks [block, block + count) of the unit's described medium into
@@ -96,159 +98,119 @@ void read_inline_blocks(const bus_unit& unit, uint64_t block, uint64_t count, ui
 
 // READ CAPACITY and READ(10) of a unit whose medium is an image file or
 // described in the bus file.
-bool answer_from_image(bus_unit& unit, srb_exec* srb)
+bool answer_from_image(bus_unit& unit, const srb_exec& request, request_outcome* outcome)
 {
     if (!unit.image && !unit.inline_medium)
         return false;
-    if (srb->cdb[0] == OP_READ_CAPACITY) {
+    if (request.cdb[0] == OP_READ_CAPACITY) {
         if (unit.image_blocks == 0) {
-            set_sense(srb, 0x02, 0x3A); // medium not present
+            set_sense(outcome, 0x02, 0x3A); // medium not present
             return true;
         }
         uint8_t capacity[8];
         uint64_t last = unit.image_blocks - 1;
         put_be32(capacity, last > 0xFFFFFFFFu ? 0xFFFFFFFFu : uint32_t(last));
         put_be32(capacity + 4, unit.block_length);
-        transfer(srb, capacity, sizeof capacity);
-        srb->status = SS_COMP;
+        outcome->transferred = transfer(request, capacity, sizeof capacity);
         return true;
     }
-    if (srb->cdb[0] != OP_READ10)
+    if (request.cdb[0] != OP_READ10)
         return false;
-    uint64_t block = get_be32(srb->cdb + 2);
-    uint64_t count = get_be16(srb->cdb + 7);
+    uint64_t block = get_be32(request.cdb + 2);
+    uint64_t count = get_be16(request.cdb + 7);
     if (block + count > unit.image_blocks) {
-        set_sense(srb, 0x05, 0x21); // logical block address out of range
+        set_sense(outcome, 0x05, 0x21); // logical block address out of range
         return true;
     }
     uint64_t length = count * unit.block_length;
-    if (length > srb->data_length)
-        length = srb->data_length;
-    if (length && srb->data_buffer && unit.inline_medium) {
-        read_inline_blocks(unit, block, count, srb->data_buffer, length);
-    } else if (length && srb->data_buffer) {
+    if (length > request.data_length)
+        length = request.data_length;
+    if (length && request.data_buffer && unit.inline_medium) {
+        read_inline_blocks(unit, block, count, request.data_buffer, length);
+    } else if (length && request.data_buffer) {
         unit.image->clear();
         unit.image->seekg(std::streamoff(block * unit.block_length));
-        unit.image->read(reinterpret_cast<char*>(srb->data_buffer), std::streamsize(length));
+        unit.image->read(reinterpret_cast<char*>(request.data_buffer), std::streamsize(length));
         if (uint64_t(unit.image->gcount()) != length) {
-            set_sense(srb, 0x03, 0x11); // unrecovered read error
+            set_sense(outcome, 0x03, 0x11); // unrecovered read error
             return true;
         }
     }
-    srb->status = SS_COMP;
+    outcome->transferred = uint32_t(length);
     return true;
 }
 
-// Fill the status bytes, sense and data of an execute request. Returns
-// false when the request is never to complete.
-bool adapter_rejected(int number)
+bool adapter_rejected(const bus_description& bus, int number)
 {
-    auto adapter = the_bus.adapters.find(number);
-    if (adapter != the_bus.adapters.end())
+    auto adapter = bus.adapters.find(number);
+    if (adapter != bus.adapters.end())
         return adapter->second.reject;
     // Like a real manager, one that knows N adapters rejects the numbers
     // beyond them.
-    return number >= the_bus.adapter_count;
+    return number >= bus.adapter_count;
 }
 
-bool answer_request(srb_exec* srb)
+void bus_execute(void* context, const srb_exec& request, request_outcome* outcome)
 {
-    srb->host_status = HASTAT_OK;
-    srb->target_status = STATUS_GOOD;
-    if (adapter_rejected(srb->host_adapter)) {
-        srb->status = SS_INVALID_HA;
-        return true;
+    bus_description& bus = bus_of(context);
+    if (adapter_rejected(bus, request.host_adapter)) {
+        outcome->kind = OUTCOME_NO_ADAPTER;
+        return;
     }
-    bus_unit* unit = find_bus_unit(the_bus, srb->host_adapter, srb->target, srb->lun);
+    bus_unit* unit = find_bus_unit(bus, request.host_adapter, request.target, request.lun);
     if (!unit) {
-        srb->host_status = HASTAT_SEL_TO;
-        srb->status = SS_ERR;
-        return true;
+        outcome->host_status = HASTAT_SEL_TO;
+        return;
     }
     if (unit->attention > 0) {
         unit->attention--;
-        set_sense(srb, 0x06, 0x29);
-        return true;
+        set_sense(outcome, 0x06, 0x29);
+        return;
     }
-    int cdb_length = srb->cdb_length > 16 ? 16 : srb->cdb_length;
-    bus_answer* a = choose_answer(*unit, srb->cdb, cdb_length);
+    bus_answer* a = choose_answer(*unit, request.cdb, request.cdb_length);
     if (!a) {
-        if (!answer_from_image(*unit, srb))
-            set_sense(srb, 0x05, 0x20); // invalid command operation code
-        return true;
+        if (!answer_from_image(*unit, request, outcome))
+            set_sense(outcome, 0x05, 0x20); // invalid command operation code
+        return;
     }
     a->used = true;
-    if (a->hang)
-        return false;
+    if (a->hang) {
+        outcome->kind = OUTCOME_NEVER;
+        return;
+    }
     uint64_t length = a->data.size();
     if (a->transfer_limit >= 0 && uint64_t(a->transfer_limit) < length)
         length = uint64_t(a->transfer_limit);
-    transfer(srb, a->data.data(), length);
-    std::memset(srb->sense, 0, sizeof srb->sense);
-    if (!a->sense.empty())
-        std::memcpy(srb->sense, a->sense.data(), a->sense.size());
-    srb->target_status = a->target_status;
-    srb->host_status = a->host_status;
-    if (a->request_status >= 0)
-        srb->status = uint8_t(a->request_status);
-    else
-        srb->status = (a->target_status == STATUS_GOOD && a->host_status == HASTAT_OK) ? SS_COMP : SS_ERR;
-    return true;
+    outcome->transferred = transfer(request, a->data.data(), length);
+    outcome->sense_length = uint8_t(std::min(a->sense.size(), sizeof outcome->sense));
+    if (outcome->sense_length)
+        std::memcpy(outcome->sense, a->sense.data(), outcome->sense_length);
+    outcome->target_status = a->target_status;
+    outcome->host_status = a->host_status;
+    outcome->request_status = a->request_status;
 }
 
-uint32_t bus_support_info()
+uint32_t bus_support_info(void* context)
 {
-    if (the_bus.support_given)
-        return the_bus.support;
-    return 0x0100u | uint32_t(the_bus.adapter_count & 0xFF);
+    const bus_description& bus = bus_of(context);
+    if (bus.support_given)
+        return bus.support;
+    return 0x0100u | uint32_t(bus.adapter_count & 0xFF);
 }
 
-uint32_t bus_send_command(void* request)
+int bus_describe_adapter(void* context, int number, adapter_description* description)
 {
-    auto* header = static_cast<uint8_t*>(request);
-    if (header[0] == SC_HA_INQUIRY) {
-        auto* srb = static_cast<srb_ha_inquiry*>(request);
-        auto adapter = the_bus.adapters.find(srb->host_adapter);
-        if (adapter_rejected(srb->host_adapter)) {
-            srb->status = SS_INVALID_HA;
-            return SS_INVALID_HA;
-        }
-        srb->adapter_count = uint8_t(the_bus.adapter_count);
-        srb->adapter_scsi_id = 7;
-        if (adapter != the_bus.adapters.end())
-            std::memcpy(srb->manager_id, adapter->second.ids, 48);
-        srb->status = SS_COMP;
-        return SS_COMP;
-    }
-    auto* srb = static_cast<srb_exec*>(request);
-    srb->status = SS_PENDING;
-    if (!answer_request(srb))
-        return SS_PENDING; // never completes: the caller's wait runs out
-    // Complete the way a real manager does: later, through the event.
-    if (srb->post_event) {
-        event_signal(srb->post_event);
-        return SS_PENDING;
-    }
-    return srb->status;
+    const bus_description& bus = bus_of(context);
+    if (adapter_rejected(bus, number))
+        return -1;
+    description->count = bus.adapter_count;
+    auto adapter = bus.adapters.find(number);
+    if (adapter != bus.adapters.end())
+        std::memcpy(description->ids, adapter->second.ids, sizeof description->ids);
+    return 0;
 }
 
-void bus_shutdown() { the_bus = bus_description(); }
-
-} // namespace
-
-std::vector<std::string> bus_file_images()
-{
-    std::set<std::string> paths;
-    for (const auto& unit : the_bus.units) {
-        if (unit->image)
-            paths.insert(unit->image_path);
-    }
-    return std::vector<std::string>(paths.begin(), paths.end());
-}
-
-namespace {
-
-const aspi_manager bus_manager = {"bus file", bus_support_info, bus_send_command, bus_shutdown};
+void bus_shutdown(void* context) { delete static_cast<bus_manager*>(context); }
 
 std::string folder_of(const std::string& path)
 {
@@ -260,18 +222,32 @@ std::string folder_of(const std::string& path)
 
 } // namespace
 
+std::vector<std::string> bus_file_images(const aspi_manager* manager)
+{
+    std::set<std::string> paths;
+    if (manager && manager->execute == bus_execute) {
+        for (const auto& unit : bus_of(manager->context).units) {
+            if (unit->image)
+                paths.insert(unit->image_path);
+        }
+    }
+    return std::vector<std::string>(paths.begin(), paths.end());
+}
+
 const aspi_manager* load_bus_text(const std::string& text, const char* name, const char* base_dir,
                                   std::string* error)
 {
-    bus_description bus;
-    if (parse_bus_text(text, name, base_dir, &bus, error) < 0)
+    auto* m = new bus_manager;
+    if (parse_bus_text(text, name, base_dir, &m->bus, error) < 0) {
+        delete m;
         return nullptr;
-    if (bus.interrupted_line)
+    }
+    if (m->bus.interrupted_line)
         err_printf("vexum: %s:%d: warning: the traced run was interrupted; what it did not reach answers as an "
                    "empty address\n",
-                   name, bus.interrupted_line);
-    the_bus = std::move(bus);
-    return &bus_manager;
+                   name, m->bus.interrupted_line);
+    m->record = {"bus file", m, bus_support_info, bus_describe_adapter, bus_execute, nullptr, bus_shutdown};
+    return &m->record;
 }
 
 const aspi_manager* load_bus_file(const char* path, std::string* error)

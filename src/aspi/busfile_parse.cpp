@@ -91,36 +91,29 @@ bool split_line(parser& p, const std::string& text, tokens_t* tokens)
     return true;
 }
 
-bool parse_hex(const std::string& text, uint32_t limit, uint32_t* value)
+// A whole text of digits in base 16 or 10, at most limit.
+bool parse_number(const std::string& text, int base, uint32_t limit, uint32_t* value)
 {
-    if (text.empty() || text.size() > 8)
-        return false;
-    uint32_t v = 0;
-    for (char c : text) {
-        if (!isxdigit(uint8_t(c)))
-            return false;
-        v = v * 16 + uint32_t(isdigit(uint8_t(c)) ? c - '0' : (tolower(c) - 'a' + 10));
-    }
-    if (v > limit)
-        return false;
-    *value = v;
-    return true;
-}
-
-bool parse_decimal(const std::string& text, uint32_t limit, uint32_t* value)
-{
-    if (text.empty() || text.size() > 10)
+    if (text.empty() || text.size() > (base == 16 ? 8u : 10u))
         return false;
     uint64_t v = 0;
     for (char c : text) {
-        if (!isdigit(uint8_t(c)))
+        int digit = isdigit(uint8_t(c)) ? c - '0' : (base == 16 && isxdigit(uint8_t(c)) ? tolower(c) - 'a' + 10 : -1);
+        if (digit < 0)
             return false;
-        v = v * 10 + uint32_t(c - '0');
+        v = v * uint64_t(base) + uint64_t(digit);
     }
     if (v > limit)
         return false;
     *value = uint32_t(v);
     return true;
+}
+
+bool parse_hex(const std::string& text, uint32_t limit, uint32_t* value) { return parse_number(text, 16, limit, value); }
+
+bool parse_decimal(const std::string& text, uint32_t limit, uint32_t* value)
+{
+    return parse_number(text, 10, limit, value);
 }
 
 // A byte list from tokens[first..]: hex bytes, quoted texts, "zeros N".

@@ -3,7 +3,7 @@
 // that the portal lists when asked (SendTargets), in the order it lists them;
 // a URL that names one target makes that target number 0. LUNs are LUNs.
 //
-// Every request runs to completion inside send_command: the connection, the
+// Every request runs to completion inside its execute call: the connection, the
 // login and each command are driven by a poll loop of our own that gives up
 // at the request wait limit (10 seconds), so a silent portal or target costs
 // one wait and then reads as "no unit" (selection time-out) for all of its
@@ -48,7 +48,12 @@ struct portal_adapter {
     std::vector<target_link> targets;
 };
 
-std::vector<portal_adapter> adapters;
+struct iscsi_manager {
+    aspi_manager record;
+    std::vector<portal_adapter> adapters;
+};
+
+std::vector<portal_adapter>& adapters_of(void* context) { return static_cast<iscsi_manager*>(context)->adapters; }
 
 // Destroys the context when the holder goes out of scope.
 struct context_holder {
@@ -319,29 +324,29 @@ target_link* reach_target(portal_adapter* adapter, unsigned target)
     return link->state == LINK_READY ? link : nullptr;
 }
 
-iscsi_outcome run_command(portal_adapter* adapter, target_link* link, srb_exec* srb)
+iscsi_outcome run_command(portal_adapter* adapter, target_link* link, const srb_exec& srb)
 {
     iscsi_outcome outcome;
     // The LUN travels in the iSCSI header; the old LUN bits of byte 1 would
     // read as other fields (READ(10) protection bits) to a current device.
     unsigned char cdb[16] = {};
-    std::memcpy(cdb, srb->cdb, srb->cdb_length);
+    std::memcpy(cdb, srb.cdb, srb.cdb_length);
     cdb[1] &= 0x1F;
-    const int length = int(srb->data_length);
-    scsi_task* task = scsi_create_task(srb->cdb_length, cdb, length > 0 ? SCSI_XFER_READ : SCSI_XFER_NONE, length);
+    const int length = int(srb.data_length);
+    scsi_task* task = scsi_create_task(srb.cdb_length, cdb, length > 0 ? SCSI_XFER_READ : SCSI_XFER_NONE, length);
     if (!task) {
         outcome.kind = ISCSI_BROKEN;
         return outcome;
     }
     // The data lands in the caller's buffer and never beyond its length.
-    if (length > 0 && scsi_task_add_data_in_buffer(task, length, srb->data_buffer) != 0) {
+    if (length > 0 && scsi_task_add_data_in_buffer(task, length, srb.data_buffer) != 0) {
         scsi_free_scsi_task(task);
         outcome.kind = ISCSI_BROKEN;
         return outcome;
     }
     wait_state done;
     wait_result r = WAIT_BROKEN;
-    if (iscsi_scsi_command_async(link->context, srb->lun, task, note_finished, nullptr, &done) == 0)
+    if (iscsi_scsi_command_async(link->context, srb.lun, task, note_finished, nullptr, &done) == 0)
         r = run_until_finished(link->context, &done, limit_ms());
     else
         done.status = SCSI_STATUS_ERROR;
@@ -370,25 +375,7 @@ iscsi_outcome run_command(portal_adapter* adapter, target_link* link, srb_exec* 
     return outcome;
 }
 
-// The seam already refuses other commands; the manager holds the same line
-// so that nothing else can reach a target through it.
-bool is_sendable(uint8_t operation_code)
-{
-    switch (operation_code) {
-    case 0x05: // READ BLOCK LIMITS
-    case 0x12: // INQUIRY
-    case 0x1A: // MODE SENSE(6)
-    case 0x25: // READ CAPACITY
-    case 0x28: // READ(10)
-    case 0x37: // READ DEFECT DATA(10)
-    case 0x43: // READ TOC
-        return true;
-    default:
-        return false;
-    }
-}
-
-uint32_t iscsi_support_info() { return (1u << 8) | uint32_t(adapters.size()); }
+uint32_t iscsi_support_info(void* context) { return (1u << 8) | uint32_t(adapters_of(context).size()); }
 
 void copy_id(uint8_t* field, const std::string& text)
 {
@@ -396,58 +383,35 @@ void copy_id(uint8_t* field, const std::string& text)
     std::memcpy(field, text.data(), std::min<size_t>(text.size(), 16));
 }
 
-uint32_t answer_adapter_inquiry(srb_ha_inquiry* inquiry)
+int iscsi_describe_adapter(void* context, int adapter, adapter_description* description)
 {
-    if (inquiry->host_adapter >= adapters.size()) {
-        inquiry->status = SS_INVALID_HA;
-        return inquiry->status;
-    }
-    inquiry->adapter_count = uint8_t(adapters.size());
-    inquiry->adapter_scsi_id = 7;
-    copy_id(inquiry->manager_id, "iSCSI");
-    copy_id(inquiry->adapter_id, adapters[inquiry->host_adapter].portal.address);
-    std::memset(inquiry->adapter_unique, 0, sizeof inquiry->adapter_unique);
-    inquiry->status = SS_COMP;
-    return inquiry->status;
+    const std::vector<portal_adapter>& adapters = adapters_of(context);
+    if (adapter < 0 || size_t(adapter) >= adapters.size())
+        return -1;
+    description->count = int(adapters.size());
+    copy_id(description->ids, "iSCSI");
+    copy_id(description->ids + 16, adapters[size_t(adapter)].portal.address);
+    return 0;
 }
 
-uint32_t answer_execute(srb_exec* srb)
+void iscsi_execute(void* context, const srb_exec& request, request_outcome* outcome)
 {
-    srb->host_status = HASTAT_OK;
-    srb->target_status = STATUS_GOOD;
-    if (srb->host_adapter >= adapters.size()) {
-        srb->status = SS_INVALID_HA;
-        return srb->status;
+    std::vector<portal_adapter>& adapters = adapters_of(context);
+    if (request.host_adapter >= adapters.size()) {
+        outcome->kind = OUTCOME_NO_ADAPTER;
+        return;
     }
-    if (!is_sendable(srb->cdb[0]) || srb->cdb_length == 0 || srb->cdb_length > sizeof srb->cdb ||
-        srb->data_length > uint32_t(INT_MAX) || (srb->data_length > 0 && !srb->data_buffer)) {
-        srb->status = SS_INVALID_SRB;
-        return srb->status;
-    }
-    portal_adapter* adapter = &adapters[srb->host_adapter];
-    target_link* link = reach_target(adapter, srb->target);
-    iscsi_outcome outcome;
+    portal_adapter* adapter = &adapters[request.host_adapter];
+    target_link* link = reach_target(adapter, request.target);
+    iscsi_outcome result;
     if (link)
-        outcome = run_command(adapter, link, srb);
+        result = run_command(adapter, link, request);
     else
-        outcome.kind = ISCSI_NO_UNIT;
-    return apply_iscsi_outcome(outcome, srb);
+        result.kind = ISCSI_NO_UNIT;
+    translate_iscsi_outcome(result, outcome);
 }
 
-uint32_t iscsi_send_command(void* srb)
-{
-    if (!srb)
-        return SS_INVALID_SRB;
-    uint8_t command = *static_cast<uint8_t*>(srb);
-    if (command == SC_HA_INQUIRY)
-        return answer_adapter_inquiry(static_cast<srb_ha_inquiry*>(srb));
-    if (command == SC_EXEC_SCSI_CMD)
-        return answer_execute(static_cast<srb_exec*>(srb));
-    static_cast<uint8_t*>(srb)[1] = SS_INVALID_SRB;
-    return SS_INVALID_SRB;
-}
-
-void iscsi_shutdown()
+void close_sessions(std::vector<portal_adapter>& adapters)
 {
     for (portal_adapter& adapter : adapters)
         for (target_link& link : adapter.targets)
@@ -455,7 +419,12 @@ void iscsi_shutdown()
                 close_session(link.context);
                 link.context = nullptr;
             }
-    adapters.clear();
+}
+
+void iscsi_shutdown(void* context)
+{
+    close_sessions(adapters_of(context));
+    delete static_cast<iscsi_manager*>(context);
 }
 
 // A portal text as it may be shown: a CHAP secret becomes "***".
@@ -474,13 +443,10 @@ std::string hide_secret(const std::string& text)
     return text.substr(0, percent + 1) + "***" + text.substr(at);
 }
 
-const aspi_manager iscsi_manager = {"iSCSI", iscsi_support_info, iscsi_send_command, iscsi_shutdown};
-
 } // namespace
 
 const aspi_manager* open_iscsi_manager(const std::vector<std::string>& portals, std::string* error)
 {
-    iscsi_shutdown();
     if (portals.empty()) {
         *error = "-iscsi: no portal given";
         return nullptr;
@@ -499,6 +465,8 @@ const aspi_manager* open_iscsi_manager(const std::vector<std::string>& portals, 
         }
         parsed.push_back(adapter);
     }
-    adapters = parsed;
-    return &iscsi_manager;
+    auto* m = new iscsi_manager;
+    m->adapters = std::move(parsed);
+    m->record = {"iSCSI", m, iscsi_support_info, iscsi_describe_adapter, iscsi_execute, nullptr, iscsi_shutdown};
+    return &m->record;
 }

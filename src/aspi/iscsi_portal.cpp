@@ -189,39 +189,24 @@ int parse_iscsi_portal(const std::string& text, iscsi_portal_address* portal, st
     return 0;
 }
 
-uint8_t apply_iscsi_outcome(const iscsi_outcome& outcome, srb_exec* srb)
+void translate_iscsi_outcome(const iscsi_outcome& result, request_outcome* outcome)
 {
-    srb->host_status = HASTAT_OK;
-    srb->target_status = STATUS_GOOD;
-    switch (outcome.kind) {
+    switch (result.kind) {
     case ISCSI_NO_UNIT:
-        srb->host_status = HASTAT_SEL_TO;
-        srb->status = SS_ERR;
-        return srb->status;
+        outcome->host_status = HASTAT_SEL_TO;
+        return;
     case ISCSI_TIMED_OUT:
-        srb->host_status = HASTAT_COMMAND_TIMEOUT;
-        srb->status = SS_ERR;
-        return srb->status;
+        outcome->host_status = HASTAT_COMMAND_TIMEOUT;
+        return;
     case ISCSI_BROKEN:
-        srb->host_status = HASTAT_BUS_FREE;
-        srb->status = SS_ERR;
-        return srb->status;
+        outcome->host_status = HASTAT_BUS_FREE;
+        return;
     default:
         break;
     }
-    srb->target_status = uint8_t(outcome.scsi_status);
-    srb->status = outcome.scsi_status == STATUS_GOOD ? SS_COMP : SS_ERR;
-    if (outcome.scsi_status == STATUS_CHKCOND) {
-        uint8_t sense[SENSE_LEN] = {};
-        sense[0] = 0x70;
-        sense[2] = uint8_t(outcome.sense_key & 0x0F);
-        sense[7] = SENSE_LEN - 8;
-        sense[SENSE_ASC] = uint8_t(outcome.asc);
-        sense[SENSE_ASC + 1] = uint8_t(outcome.ascq);
-        size_t n = std::min<size_t>(srb->sense_length, SENSE_LEN);
-        std::memcpy(srb->sense, sense, n);
-    }
-    return srb->status;
+    if (result.scsi_status == STATUS_CHKCOND)
+        set_check_condition(outcome, uint8_t(result.sense_key), uint8_t(result.asc), uint8_t(result.ascq), SENSE_LEN);
+    outcome->target_status = uint8_t(result.scsi_status);
 }
 
 std::string make_printable(const std::string& text)

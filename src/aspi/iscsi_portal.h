@@ -1,11 +1,11 @@
 // What the iSCSI manager needs without the iSCSI library: reading a portal
-// text from the command line, and turning the outcome of one iSCSI command
-// into the status bytes and sense area of an execute request.
+// text from the command line, and saying what the outcome of one iSCSI
+// command means for the request.
 #pragma once
 #include <cstdint>
 #include <string>
 
-#include "aspi/aspi.h"
+#include "aspi/manager.h"
 
 // One -iscsi argument. Accepted forms:
 //   host            host:port          [v6-address]:port
@@ -42,18 +42,11 @@ struct iscsi_outcome {
     int ascq = 0;
 };
 
-// Host adapter statuses beyond those of aspi.h that this manager reports.
-enum : uint8_t {
-    HASTAT_COMMAND_TIMEOUT = 0x0B,
-    HASTAT_BUS_FREE = 0x13, // the connection went away under the command
-};
-
-// Sets the request status, host adapter status, target status and, for a
-// check condition, fixed-format sense (response code 70h, key in byte 2,
-// additional sense code in byte 12, qualifier in byte 13; at most the
-// request's sense length, never more than 14 bytes). Returns the request
-// status.
-uint8_t apply_iscsi_outcome(const iscsi_outcome& outcome, srb_exec* srb);
+// What one command came to, in the terms of the seam: no unit, a time-out
+// (host adapter status 0Bh), a connection that went away under the command
+// (13h), or the target's status with, for a check condition, fixed-format
+// sense of 14 bytes built from the key, code and qualifier.
+void translate_iscsi_outcome(const iscsi_outcome& result, request_outcome* outcome);
 
 // Replaces every byte outside 20h-7Eh by "." so that a text from the network
 // or the library stays on one line of the error stream.

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "aspi/aspi.h"
+#include "aspi/manager.h"
 
 struct sg_unit {
     int target;
@@ -45,8 +45,8 @@ const sg_unit* find_sg_unit(const sg_topology& topology, int adapter, int target
 // there is no adapter.
 uint32_t get_sg_support_info(const sg_topology& topology);
 
-// Answers a host adapter inquiry; returns the request status.
-uint8_t answer_sg_ha_inquiry(const sg_topology& topology, srb_ha_inquiry* srb);
+// Answers a host adapter inquiry: 0, or -1 when there is no such adapter.
+int describe_sg_adapter(const sg_topology& topology, int adapter, adapter_description* description);
 
 // What one SG_IO request came back with.
 struct sg_outcome {
@@ -58,15 +58,11 @@ struct sg_outcome {
     size_t sense_length;
 };
 
-// Fills the request status, host adapter status, target status and sense
-// area of srb from outcome; returns the request status.
-uint8_t translate_sg_outcome(const sg_outcome& outcome, srb_exec* srb);
+// What the request came to, in the terms of the seam: the kernel's host and
+// driver statuses become host adapter statuses, a failed call an error of
+// the system or a unit that is gone.
+void translate_sg_outcome(const sg_outcome& result, request_outcome* outcome);
 
-// Writes sense data in fixed format (additional sense code at byte 12) into
-// out, converting descriptor-format sense; bytes not known are zero.
-// Returns how many bytes of out are meaningful (0 for no sense).
-size_t convert_sense_to_fixed(const uint8_t* sense, size_t length, uint8_t* out, size_t out_size);
-
-// Where the manager looks for sysfs and the device nodes; tests point it at a
-// fake tree. Forgets what was read before.
+// Where the platform manager made from now on looks for sysfs and the device
+// nodes (null: /sys and /dev); tests point it at a fake tree.
 void set_sg_roots(const char* sysfs_root, const char* dev_root);

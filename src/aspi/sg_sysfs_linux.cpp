@@ -208,21 +208,16 @@ uint32_t get_sg_support_info(const sg_topology& topology)
     return 0x0100 | uint32_t(topology.adapters.size());
 }
 
-uint8_t answer_sg_ha_inquiry(const sg_topology& topology, srb_ha_inquiry* srb)
+int describe_sg_adapter(const sg_topology& topology, int index, adapter_description* description)
 {
-    size_t index = srb->host_adapter;
-    if (index >= topology.adapters.size()) {
-        srb->status = SS_INVALID_HA;
-        return srb->status;
-    }
-    const sg_adapter& adapter = topology.adapters[index];
-    srb->adapter_count = uint8_t(topology.adapters.size());
-    srb->adapter_scsi_id = 7; // the kernel does not tell the initiator's ID; 7 is the usual one
-    std::memset(srb->manager_id, 0, sizeof srb->manager_id);
-    std::memset(srb->adapter_id, 0, sizeof srb->adapter_id);
-    std::memset(srb->adapter_unique, 0, sizeof srb->adapter_unique);
-    std::memcpy(srb->manager_id, "Linux sg", 8);
-    std::memcpy(srb->adapter_id, adapter.driver.data(), std::min(adapter.driver.size(), sizeof srb->adapter_id));
+    if (index < 0 || size_t(index) >= topology.adapters.size())
+        return -1;
+    const sg_adapter& adapter = topology.adapters[size_t(index)];
+    description->count = int(topology.adapters.size());
+    description->own_id = 7; // the kernel does not tell the initiator's ID; 7 is the usual one
+    std::memset(description->ids, 0, sizeof description->ids);
+    std::memcpy(description->ids, "Linux sg", 8);
+    std::memcpy(description->ids + 16, adapter.driver.data(), std::min<size_t>(adapter.driver.size(), 16));
     // Where the adapter sits in the kernel's numbering: "host2", or
     // "host2 channel 1" for a further channel of the same host.
     char where[32];
@@ -230,7 +225,6 @@ uint8_t answer_sg_ha_inquiry(const sg_topology& topology, srb_ha_inquiry* srb)
         std::snprintf(where, sizeof where, "host%d", adapter.host_number);
     else
         std::snprintf(where, sizeof where, "host%d channel %d", adapter.host_number, adapter.channel);
-    std::memcpy(srb->adapter_unique, where, std::min(std::strlen(where), sizeof srb->adapter_unique));
-    srb->status = SS_COMP;
-    return srb->status;
+    std::memcpy(description->ids + 32, where, std::min<size_t>(std::strlen(where), 16));
+    return 0;
 }

@@ -1,6 +1,9 @@
-// The trace wrapper: sits in front of any manager and writes every exchange
-// into a file in bus file format, so that a run recorded on real hardware
-// replays to the same report with -bus.
+// The trace wrapper: a manager in front of any other that writes every
+// exchange passing through it into a trace file (trace_file.h) in bus file
+// format, so that a run recorded on real hardware replays to the same report
+// with -bus. It sees each request after the seam's checks and each outcome
+// before the seam turns it into status bytes, and records the bytes the seam
+// makes of it.
 #include <cstdio>
 #include <cstring>
 
@@ -10,12 +13,27 @@
 
 namespace {
 
-const aspi_manager* inner_manager = nullptr;
-trace_sink sink;
-bool adapters_written = false;
-int last_unit[3] = {-1, -1, -1};
+struct trace_manager {
+    aspi_manager record;
+    const aspi_manager* inner;
+    trace_sink sink;
+    bool adapters_written = false;
+    int last_unit[3] = {-1, -1, -1};
+};
 
-void write_bytes(const char* keyword, const uint8_t* bytes, size_t length)
+trace_manager& trace_of(void* context) { return *static_cast<trace_manager*>(context); }
+
+// The trace at the start of an exchange. An exchange that never ends is
+// written to the file only when the run moves past it (the caller's wait has
+// run out): a run interrupted during that wait keeps what came before.
+trace_sink* begin_exchange(void* context)
+{
+    trace_sink* sink = &trace_of(context).sink;
+    commit_trace_exchange(sink);
+    return sink;
+}
+
+void write_bytes(trace_sink* sink, const char* keyword, const uint8_t* bytes, size_t length)
 {
     // Long runs of trailing zero bytes are written as "zeros N".
     size_t end = length;
@@ -24,109 +42,117 @@ void write_bytes(const char* keyword, const uint8_t* bytes, size_t length)
     if (length - end < 16)
         end = length;
     for (size_t row = 0; row < end; row += 16) {
-        trace_printf(&sink, "    %s", keyword);
+        trace_printf(sink, "    %s", keyword);
         for (size_t i = row; i < end && i < row + 16; i++)
-            trace_printf(&sink, " %02X", bytes[i]);
-        trace_printf(&sink, "\n");
+            trace_printf(sink, " %02X", bytes[i]);
+        trace_printf(sink, "\n");
     }
     if (end < length)
-        trace_printf(&sink, "    %s zeros %lu\n", keyword, static_cast<unsigned long>(length - end));
+        trace_printf(sink, "    %s zeros %lu\n", keyword, static_cast<unsigned long>(length - end));
 }
 
-uint32_t trace_support_info()
+uint32_t trace_support_info(void* context)
 {
-    uint32_t value = inner_manager->support_info();
-    trace_printf(&sink, "support %X\n", value);
-    commit_trace_exchange(&sink);
+    trace_manager& t = trace_of(context);
+    begin_exchange(context);
+    uint32_t value = manager_support_info(t.inner);
+    trace_printf(&t.sink, "support %X\n", value);
+    commit_trace_exchange(&t.sink);
     return value;
 }
 
-uint32_t trace_send_command(void* srb)
+int trace_describe_adapter(void* context, int adapter, adapter_description* description)
 {
-    uint32_t result = inner_manager->send_command(srb);
-    auto* header = static_cast<uint8_t*>(srb);
-    if (header[0] != SC_HA_INQUIRY)
-        return result;
-    auto* inquiry = static_cast<srb_ha_inquiry*>(srb);
-    last_unit[0] = -1;
-    if (result == SS_INVALID_HA) {
-        trace_printf(&sink, "adapter %u reject\n", inquiry->host_adapter);
-        commit_trace_exchange(&sink);
+    trace_manager& t = trace_of(context);
+    begin_exchange(context);
+    const aspi_manager* inner = t.inner;
+    int result = inner->describe_adapter ? inner->describe_adapter(inner->context, adapter, description) : -1;
+    t.last_unit[0] = -1;
+    if (result != 0) {
+        trace_printf(&t.sink, "adapter %d reject\n", adapter);
+        commit_trace_exchange(&t.sink);
         return result;
     }
-    if (!adapters_written) {
-        trace_printf(&sink, "adapters %u\n", inquiry->adapter_count);
-        adapters_written = true;
+    if (!t.adapters_written) {
+        trace_printf(&t.sink, "adapters %u\n", unsigned(description->count & 0xFF));
+        t.adapters_written = true;
     }
-    trace_printf(&sink, "adapter %u\n", inquiry->host_adapter);
+    trace_printf(&t.sink, "adapter %d\n", adapter);
     const char* names[3] = {"manager", "identity", "unique"};
-    const uint8_t* fields[3] = {inquiry->manager_id, inquiry->adapter_id, inquiry->adapter_unique};
     for (int field = 0; field < 3; field++) {
-        trace_printf(&sink, "  %s", names[field]);
+        trace_printf(&t.sink, "  %s", names[field]);
         for (int i = 0; i < 16; i++)
-            trace_printf(&sink, " %02X", fields[field][i]);
-        trace_printf(&sink, "\n");
+            trace_printf(&t.sink, " %02X", description->ids[16 * field + i]);
+        trace_printf(&t.sink, "\n");
     }
-    commit_trace_exchange(&sink);
+    commit_trace_exchange(&t.sink);
     return result;
 }
 
-void trace_shutdown()
+void trace_execute(void* context, const srb_exec& request, request_outcome* outcome)
 {
-    if (inner_manager && inner_manager->shutdown)
-        inner_manager->shutdown();
+    trace_manager& t = trace_of(context);
+    trace_sink* sink = begin_exchange(context);
+    t.inner->execute(t.inner->context, request, outcome);
+
+    if (request.host_adapter != t.last_unit[0] || request.target != t.last_unit[1] || request.lun != t.last_unit[2]) {
+        trace_printf(sink, "unit %u:%u:%u\n", request.host_adapter, request.target, request.lun);
+        t.last_unit[0] = request.host_adapter;
+        t.last_unit[1] = request.target;
+        t.last_unit[2] = request.lun;
+    }
+    trace_printf(sink, "  on");
+    for (int i = 0; i < request.cdb_length && i < 16; i++)
+        trace_printf(sink, " %02X", request.cdb[i]);
+    trace_printf(sink, "\n");
+    if (outcome->kind == OUTCOME_NEVER) {
+        trace_printf(sink, "    hang\n"); // committed by the next exchange or the end
+        return;
+    }
+    // The status bytes the seam makes of the outcome, worked out on a copy.
+    srb_exec done = request;
+    complete_request(*outcome, &done);
+    trace_printf(sink, "    request-status %02X\n", done.status);
+    if (done.host_status)
+        trace_printf(sink, "    host-status %02X\n", done.host_status);
+    if (done.target_status)
+        trace_printf(sink, "    status %02X\n", done.target_status);
+    if (done.target_status == STATUS_CHKCOND)
+        write_bytes(sink, "sense", done.sense, SENSE_LEN);
+    bool completed = done.status == SS_COMP || done.status == SS_ERR;
+    if (completed && done.host_status != HASTAT_SEL_TO && request.data_buffer)
+        write_bytes(sink, "data", request.data_buffer, request.data_length);
+    commit_trace_exchange(sink);
 }
 
-const aspi_manager trace_manager = {"trace", trace_support_info, trace_send_command, trace_shutdown};
+void trace_shutdown(void* context)
+{
+    trace_manager* t = static_cast<trace_manager*>(context);
+    // A trace that was not finished is put in place as far as it went.
+    std::string ignored;
+    close_trace_sink(&t->sink, &ignored);
+    release_aspi_manager(t->inner);
+    delete t;
+}
 
 } // namespace
 
 const aspi_manager* start_trace(const aspi_manager* inner, const char* path, const std::vector<run_input>& inputs,
                                std::string* error)
 {
-    if (open_trace_sink(&sink, path, inputs, error) != 0)
+    auto* t = new trace_manager;
+    if (open_trace_sink(&t->sink, path, inputs, error) != 0) {
+        delete t;
         return nullptr;
-    inner_manager = inner;
-    adapters_written = false;
-    last_unit[0] = -1;
-    return &trace_manager;
+    }
+    t->inner = inner;
+    t->record = {"trace", t, trace_support_info, trace_describe_adapter, trace_execute, nullptr, trace_shutdown};
+    return &t->record;
 }
 
-int finish_trace(std::string* error)
+int finish_trace(const aspi_manager* manager, std::string* error)
 {
-    inner_manager = nullptr;
-    return close_trace_sink(&sink, error);
-}
-
-void trace_exchange(const void* request, bool timed_out)
-{
-    if (!inner_manager)
-        return;
-    auto* srb = static_cast<const srb_exec*>(request);
-    if (srb->host_adapter != last_unit[0] || srb->target != last_unit[1] || srb->lun != last_unit[2]) {
-        trace_printf(&sink, "unit %u:%u:%u\n", srb->host_adapter, srb->target, srb->lun);
-        last_unit[0] = srb->host_adapter;
-        last_unit[1] = srb->target;
-        last_unit[2] = srb->lun;
-    }
-    trace_printf(&sink, "  on");
-    for (int i = 0; i < srb->cdb_length && i < 16; i++)
-        trace_printf(&sink, " %02X", srb->cdb[i]);
-    trace_printf(&sink, "\n");
-    if (timed_out) {
-        trace_printf(&sink, "    hang\n");
-        commit_trace_exchange(&sink);
-        return;
-    }
-    trace_printf(&sink, "    request-status %02X\n", srb->status);
-    if (srb->host_status)
-        trace_printf(&sink, "    host-status %02X\n", srb->host_status);
-    if (srb->target_status)
-        trace_printf(&sink, "    status %02X\n", srb->target_status);
-    if (srb->target_status == STATUS_CHKCOND)
-        write_bytes("sense", srb->sense, SENSE_LEN);
-    bool completed = srb->status == SS_COMP || srb->status == SS_ERR;
-    if (completed && srb->host_status != HASTAT_SEL_TO && srb->data_buffer)
-        write_bytes("data", srb->data_buffer, srb->data_length);
-    commit_trace_exchange(&sink);
+    if (!manager || manager->execute != trace_execute)
+        return 0;
+    return close_trace_sink(&trace_of(manager->context).sink, error);
 }

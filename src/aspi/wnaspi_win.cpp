@@ -9,6 +9,7 @@
 // manager: its record, buffer and event stay allocated until the process
 // ends, so that a late completion writes into memory that is still ours
 // while the caller's record has long gone.
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -29,34 +30,26 @@ constexpr const char* MANAGER_DLL = "WNASPI32.DLL";
 constexpr uint32_t SUPPORT_NO_MANAGER = 0xE300;   // the DLL cannot be loaded
 constexpr uint32_t SUPPORT_FAILED_INIT = 0xE400;  // it lacks the two calls
 
-constexpr uint8_t SS_INVALID_CMD = 0x80;
-constexpr uint8_t SS_BUFFER_TOO_BIG = 0xE6;
-constexpr uint8_t SS_INSUFFICIENT_RESOURCES = 0xE9;
-
-// Far beyond any transfer the tool asks for; a larger length is refused
-// rather than allocated.
-constexpr uint32_t LARGEST_TRANSFER = 16u * 1024 * 1024;
-
-struct loaded_manager {
+struct wnaspi_manager {
+    aspi_manager record;
     bool tried = false;
     HMODULE module = nullptr;
     support_info_call support_info = nullptr;
     send_command_call send_command = nullptr;
+    // The event of the last request that completed, reused by the next one.
+    aspi_event* spare_event = nullptr;
+    // How many requests were left to the manager after their wait ran out.
+    unsigned abandoned_requests = 0;
 };
 
-loaded_manager dll;
+wnaspi_manager& manager_of(void* context) { return *static_cast<wnaspi_manager*>(context); }
 
 // A request as the DLL sees it.
 struct manager_request {
     srb_exec record;
     uint8_t* buffer;
-    HANDLE done;
+    aspi_event* done;
 };
-
-// The event of the last request that completed, reused by the next one.
-HANDLE spare_event = nullptr;
-// How many requests were left to the manager after their wait ran out.
-unsigned abandoned_requests = 0;
 
 template <typename call>
 call find_call(HMODULE module, const char* name)
@@ -71,134 +64,141 @@ call find_call(HMODULE module, const char* name)
 
 // 0 when the DLL is loaded and has both calls; the reason otherwise, said
 // once on standard error.
-uint32_t load_manager()
+uint32_t load_manager(wnaspi_manager& m)
 {
-    if (dll.tried)
-        return dll.send_command ? 0 : (dll.module ? SUPPORT_FAILED_INIT : SUPPORT_NO_MANAGER);
-    dll.tried = true;
-    dll.module = LoadLibraryA(MANAGER_DLL);
-    if (!dll.module) {
+    if (m.tried)
+        return m.send_command ? 0 : (m.module ? SUPPORT_FAILED_INIT : SUPPORT_NO_MANAGER);
+    m.tried = true;
+    m.module = LoadLibraryA(MANAGER_DLL);
+    if (!m.module) {
         err_printf("vexum: %s: cannot load the ASPI manager (Windows error %lu)\n", MANAGER_DLL,
                    static_cast<unsigned long>(GetLastError()));
         return SUPPORT_NO_MANAGER;
     }
-    dll.support_info = find_call<support_info_call>(dll.module, "GetASPI32SupportInfo");
-    dll.send_command = find_call<send_command_call>(dll.module, "SendASPI32Command");
-    if (!dll.support_info || !dll.send_command) {
+    m.support_info = find_call<support_info_call>(m.module, "GetASPI32SupportInfo");
+    m.send_command = find_call<send_command_call>(m.module, "SendASPI32Command");
+    if (!m.support_info || !m.send_command) {
         err_printf("vexum: %s: not an ASPI manager (no GetASPI32SupportInfo or SendASPI32Command)\n",
                    MANAGER_DLL);
-        dll.support_info = nullptr;
-        dll.send_command = nullptr;
+        m.support_info = nullptr;
+        m.send_command = nullptr;
         return SUPPORT_FAILED_INIT;
     }
     return 0;
 }
 
-uint32_t wnaspi_support_info()
+uint32_t wnaspi_support_info(void* context)
 {
-    uint32_t failure = load_manager();
+    wnaspi_manager& m = manager_of(context);
+    uint32_t failure = load_manager(m);
     if (failure)
         return failure;
-    return dll.support_info();
+    return m.support_info();
+}
+
+// The DLL's answer to a host adapter inquiry; false when it rejects the
+// adapter (or there is no DLL).
+bool inquire_adapter(wnaspi_manager& m, int adapter, srb_ha_inquiry* srb)
+{
+    std::memset(srb, 0, sizeof *srb);
+    srb->command = SC_HA_INQUIRY;
+    srb->host_adapter = uint8_t(adapter);
+    // The inquiry is answered when the call returns.
+    return load_manager(m) == 0 && m.send_command(srb) != SS_INVALID_HA;
+}
+
+int wnaspi_describe_adapter(void* context, int adapter, adapter_description* description)
+{
+    srb_ha_inquiry srb;
+    if (!inquire_adapter(manager_of(context), adapter, &srb))
+        return -1;
+    description->count = srb.adapter_count;
+    description->own_id = srb.adapter_scsi_id;
+    std::memcpy(description->ids, srb.manager_id, sizeof description->ids);
+    return 0;
 }
 
 // Hand the copy to the DLL and wait for it. Returns false when the request
 // is still with the manager after the wait limit.
-bool run_request(manager_request* copy)
+bool run_request(wnaspi_manager& m, manager_request* copy)
 {
-    DWORD status = dll.send_command(&copy->record);
+    DWORD status = m.send_command(&copy->record);
     if (status != SS_PENDING)
         return true;
-    if (WaitForSingleObject(copy->done, DWORD(aspi_wait_limit_ms())) == WAIT_OBJECT_0)
+    if (event_wait(copy->done, aspi_wait_limit_ms()) == EVENT_SIGNALLED)
         return true;
     // The manager's threads write the status byte; one that is still
     // pending after a failed or timed-out wait belongs to the manager.
     return *static_cast<volatile uint8_t*>(&copy->record.status) != SS_PENDING;
 }
 
-uint32_t send_execute(srb_exec* request)
+void wnaspi_execute(void* context, const srb_exec& request, request_outcome* outcome)
 {
-    if (request->data_length > LARGEST_TRANSFER || (request->data_length && !request->data_buffer)) {
-        request->status = SS_BUFFER_TOO_BIG;
-        return SS_BUFFER_TOO_BIG;
+    wnaspi_manager& m = manager_of(context);
+    if (load_manager(m) != 0) {
+        outcome->request_status = SS_INVALID_CMD;
+        return;
     }
     auto* copy = new (std::nothrow) manager_request;
-    uint8_t* buffer = request->data_length ? new (std::nothrow) uint8_t[request->data_length] : nullptr;
-    HANDLE done = spare_event ? spare_event : CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    spare_event = nullptr;
-    if (!copy || (request->data_length && !buffer) || !done) {
+    uint8_t* buffer = request.data_length ? new (std::nothrow) uint8_t[request.data_length] : nullptr;
+    aspi_event* done = m.spare_event ? m.spare_event : event_create();
+    m.spare_event = nullptr;
+    if (!copy || (request.data_length && !buffer) || !done) {
         delete copy;
         delete[] buffer;
-        if (done)
-            spare_event = done;
-        request->status = SS_INSUFFICIENT_RESOURCES;
-        return SS_INSUFFICIENT_RESOURCES;
+        m.spare_event = done;
+        outcome->request_status = SS_INSUFFICIENT_RESOURCES;
+        return;
     }
-    ResetEvent(done);
-    copy->record = *request;
+    event_reset(done);
+    copy->record = request;
     copy->buffer = buffer;
     copy->done = done;
     if (buffer)
-        std::memcpy(buffer, request->data_buffer, request->data_length);
+        std::memcpy(buffer, request.data_buffer, request.data_length);
     copy->record.data_buffer = buffer;
     copy->record.flags = uint8_t(copy->record.flags | SRB_EVENT_NOTIFY);
-    copy->record.post_event = reinterpret_cast<aspi_event*>(done);
+    copy->record.post_event = done;
 
-    if (!run_request(copy)) {
+    if (!run_request(m, copy)) {
         // Still the manager's: keep record, buffer and event for good. The
-        // caller sees a request that never completed.
-        abandoned_requests++;
-        request->status = SS_PENDING;
-    } else {
-        uint8_t* caller_buffer = request->data_buffer;
-        aspi_event* caller_event = request->post_event;
-        *request = copy->record;
-        request->data_buffer = caller_buffer;
-        request->post_event = caller_event;
-        if (buffer)
-            std::memcpy(caller_buffer, buffer, request->data_length);
-        spare_event = done;
-        delete[] buffer;
-        delete copy;
+        // wait has run its course here; the caller sees a request that timed
+        // out, at once.
+        m.abandoned_requests++;
+        outcome->host_status = HASTAT_COMMAND_TIMEOUT;
+        return;
     }
-    // Complete towards the connection as a manager does: the request is
-    // reported pending and the connection's event is signalled, so that its
-    // wait ends at once.
-    if (request->post_event && (request->flags & SRB_EVENT_NOTIFY)) {
-        event_signal(request->post_event);
-        return SS_PENDING;
-    }
-    return request->status;
+    const srb_exec& answer = copy->record;
+    if (buffer)
+        std::memcpy(request.data_buffer, buffer, request.data_length);
+    // The DLL is an ASPI manager: its statuses stand as they are.
+    outcome->request_status = answer.status;
+    outcome->host_status = answer.host_status;
+    outcome->target_status = answer.target_status;
+    outcome->sense_length = uint8_t(std::min<size_t>(answer.sense_length, sizeof answer.sense));
+    std::memcpy(outcome->sense, answer.sense, outcome->sense_length);
+    outcome->transferred = request.data_length;
+    m.spare_event = done;
+    delete[] buffer;
+    delete copy;
 }
 
-uint32_t wnaspi_send_command(void* srb)
+void wnaspi_shutdown(void* context)
 {
-    auto* header = static_cast<uint8_t*>(srb);
-    if (load_manager() != 0) {
-        header[1] = SS_INVALID_CMD;
-        return SS_INVALID_CMD;
-    }
-    if (header[0] == SC_EXEC_SCSI_CMD)
-        return send_execute(static_cast<srb_exec*>(srb));
-    // The host adapter inquiry is answered when the call returns.
-    return dll.send_command(srb);
-}
-
-void wnaspi_shutdown()
-{
-    if (spare_event) {
-        CloseHandle(spare_event);
-        spare_event = nullptr;
-    }
+    wnaspi_manager* m = static_cast<wnaspi_manager*>(context);
+    event_close(m->spare_event);
     // A manager that may still complete a request keeps its code loaded.
-    if (dll.module && abandoned_requests == 0) {
-        FreeLibrary(dll.module);
-        dll = loaded_manager();
-    }
+    if (m->module && m->abandoned_requests == 0)
+        FreeLibrary(m->module);
+    delete m;
 }
-
-const aspi_manager wnaspi_manager = {"WNASPI32.DLL", wnaspi_support_info, wnaspi_send_command, wnaspi_shutdown};
 
 } // namespace
 
-const aspi_manager* platform_aspi_manager() { return &wnaspi_manager; }
+const aspi_manager* platform_aspi_manager()
+{
+    auto* m = new wnaspi_manager;
+    m->record = {"WNASPI32.DLL", m, wnaspi_support_info, wnaspi_describe_adapter, wnaspi_execute, nullptr,
+                 wnaspi_shutdown};
+    return &m->record;
+}

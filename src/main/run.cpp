@@ -54,14 +54,14 @@ const aspi_manager* choose_manager(const run_plan& plan, std::string* error)
         std::vector<run_input> inputs;
         if (!plan.bus_file.empty()) {
             inputs.push_back({plan.bus_file, "bus file"});
-            for (const std::string& image : bus_file_images())
+            for (const std::string& image : bus_file_images(manager))
                 inputs.push_back({image, "image"});
         }
         for (const std::string& image : plan.images)
             inputs.push_back({image, "image"});
         const aspi_manager* traced = start_trace(manager, plan.trace_file.c_str(), inputs, error);
-        if (!traced && manager->shutdown)
-            manager->shutdown();
+        if (!traced)
+            release_aspi_manager(manager);
         manager = traced;
     }
     return manager;
@@ -93,10 +93,9 @@ int run_scsi_command(const run_plan& plan, const report_options& options)
 // 0, or -1 when the trace could not be written whole (error set).
 int release_manager(const aspi_manager* manager, std::string* error)
 {
-    if (manager && manager->shutdown)
-        manager->shutdown();
-    int result = finish_trace(error);
+    int result = finish_trace(manager, error);
     select_aspi_manager(nullptr);
+    release_aspi_manager(manager);
     return result;
 }
 

@@ -40,7 +40,7 @@ const aspi_manager* load_standin_bus()
 extern "C" __declspec(dllexport) DWORD __cdecl GetASPI32SupportInfo()
 {
     const aspi_manager* manager = load_standin_bus();
-    return manager ? DWORD(manager->support_info()) : DWORD(0xE800);
+    return manager ? DWORD(manager_support_info(manager)) : DWORD(0xE800);
 }
 
 extern "C" __declspec(dllexport) DWORD __cdecl SendASPI32Command(void* srb)
@@ -53,5 +53,5 @@ extern "C" __declspec(dllexport) DWORD __cdecl SendASPI32Command(void* srb)
         header[1] = 0x80;
         return 0x80;
     }
-    return DWORD(manager->send_command(srb));
+    return DWORD(send_to_manager(manager, srb));
 }
