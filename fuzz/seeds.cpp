@@ -1,8 +1,9 @@
-// Writes the seed inputs of the fuzz targets into OUT/{medium,device,busfile,cli}:
-// small media in each layout the decoders know, the answers of a unit of
-// every peripheral device type, the sample and fixture bus files, and the
-// command lines of the command line's edge cases. The sample media are read
-// from the folder the build wrote them into.
+// Writes the seed inputs of the fuzz targets into
+// OUT/{medium,device,busfile,cli,container}: small media in each layout the
+// decoders know, the answers of a unit of every peripheral device type, the
+// sample and fixture bus files, the command lines of the command line's edge
+// cases, and a small disk in each container read without a library. The
+// sample media are read from the folder the build wrote them into.
 //   fuzz_seeds OUT SAMPLE_MEDIA_DIR
 #include <cstdio>
 #include <cstring>
@@ -340,6 +341,63 @@ void write_command_lines()
     }
 }
 
+// ---- containers -------------------------------------------------------
+
+// The disk wrapped in each container read here, as a medium (the whole
+// image path) and as a container file (the header parsers).
+void write_containers(const bytes& disk)
+{
+    uint32_t sectors = uint32_t(disk.size() / 512);
+    bytes hdi(4096, 0);
+    put_le32(&hdi[8], 4096);
+    put_le32(&hdi[12], sectors * 512);
+    put_le32(&hdi[16], 512);
+    put_le32(&hdi[20], sectors);
+    put_le32(&hdi[24], 1);
+    put_le32(&hdi[28], 1);
+    bytes nhd(512, 0);
+    put_text(&nhd[0], "T98HDDIMAGE.R0");
+    put_le32(&nhd[0x110], 512);
+    put_le32(&nhd[0x114], 1);
+    put_le16(&nhd[0x118], 1);
+    put_le16(&nhd[0x11A], uint16_t(sectors));
+    put_le16(&nhd[0x11C], 512);
+    bytes thd(256, 0);
+    put_le16(&thd[0], 1);
+    bytes vhd(512, 0);
+    put_text(&vhd[0], "conectix");
+    put_be32(&vhd[12], 0x00010000);
+    put_be32(&vhd[48 + 4], sectors * 512);
+    put_be32(&vhd[60], 2);
+    uint32_t sum = 0;
+    for (uint8_t b : vhd)
+        sum += b;
+    put_be32(&vhd[64], ~sum);
+    struct wrapped {
+        const char* name;
+        bytes file;
+    } files[] = {
+        {"hdi", hdi}, {"nhd", nhd}, {"thd", thd}, {"vhd-fixed", disk},
+    };
+    for (wrapped& w : files) {
+        if (std::string(w.name) == "vhd-fixed") {
+            w.file.insert(w.file.end(), vhd.begin(), vhd.end());
+        } else {
+            w.file.insert(w.file.end(), disk.begin(), disk.end());
+        }
+        write_seed("medium", std::string("container-") + w.name, w.file);
+        write_seed("container", w.name, w.file);
+    }
+    // Heads of the formats a library reads: the header parsers must let
+    // each pass to it untouched.
+    const char* heads[][2] = {{"vhdx", "vhdxfile"}, {"vmdk", "KDMV"}, {"qcow", "QFI\xFB"}, {"ewf", "EVF\x09\x0D\x0A\xFF"}};
+    for (const auto& head : heads) {
+        bytes file(1024, 0);
+        put_text(&file[0], head[1]);
+        write_seed("container", std::string("library-") + head[0], file);
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -349,7 +407,7 @@ int main(int argc, char** argv)
         return 2;
     }
     out_dir = argv[1];
-    for (const char* target : {"", "/medium", "/device", "/busfile", "/cli"})
+    for (const char* target : {"", "/medium", "/device", "/busfile", "/cli", "/container"})
         mkdir((out_dir + target).c_str(), 0755);
     write_media(argv[2]);
     // The head of the hard disk: its master boot record and first volume.
@@ -357,5 +415,6 @@ int main(int argc, char** argv)
     copy_bus_files(std::string(VEXUM_SOURCE_DIR) + "/samples");
     copy_bus_files(std::string(VEXUM_SOURCE_DIR) + "/tests/fixtures/hostile");
     write_command_lines();
+    write_containers(read_file(out_dir + "/medium/ibm-hard-disk", 1 << 20));
     return 0;
 }

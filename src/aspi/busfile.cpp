@@ -128,10 +128,7 @@ bool answer_from_image(bus_unit& unit, const srb_exec& request, request_outcome*
     if (length && request.data_buffer && unit.inline_medium) {
         read_inline_blocks(unit, block, count, request.data_buffer, length);
     } else if (length && request.data_buffer) {
-        unit.image->clear();
-        unit.image->seekg(std::streamoff(block * unit.block_length));
-        unit.image->read(reinterpret_cast<char*>(request.data_buffer), std::streamsize(length));
-        if (uint64_t(unit.image->gcount()) != length) {
+        if (read_container(unit.image.get(), block * unit.block_length, request.data_buffer, uint32_t(length)) != 0) {
             set_sense(outcome, 0x03, 0x11); // unrecovered read error
             return true;
         }

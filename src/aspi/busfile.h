@@ -2,13 +2,13 @@
 // what the parser fills and what the bus file manager answers from.
 #pragma once
 #include <cstdint>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "aspi/aspi.h"
+#include "physdrive/container.h"
 
 struct bus_answer {
     std::vector<int> pattern; // command block bytes; -1 matches any byte
@@ -26,7 +26,7 @@ struct bus_answer {
 struct bus_unit {
     int adapter = 0, target = 0, lun = 0;
     std::string image_path;
-    std::shared_ptr<std::ifstream> image; // shared by the units of one file
+    std::shared_ptr<container_image> image; // shared by the units of one file; read through its container
     uint32_t block_length = 0;
     uint64_t image_blocks = 0; // blocks of the medium, from the image or the medium line
     // A medium described in the bus file itself (medium and block lines):

@@ -26,7 +26,7 @@ struct parser {
     bus_unit* unit = nullptr;
     bus_answer* current = nullptr;
     std::vector<uint8_t>* block_data = nullptr; // the block that data lines fill
-    std::map<std::string, std::shared_ptr<std::ifstream>> images; // by path
+    std::map<std::string, std::shared_ptr<container_image>> images; // by path
     bool is_trace = false; // a trace line: the file must end with its end line
     int end_line = 0;      // where the end line stands, 0 before it
 
@@ -245,28 +245,34 @@ bool read_image(parser& p, const tokens_t& tokens)
     std::string path = tokens[1].text;
     if (!path.empty() && path[0] != '/' && !p.base_dir.empty())
         path = p.base_dir + "/" + path;
-    // One unbuffered stream per image file, whatever the number of units
-    // that read it: every read positions the stream first, and a bus of
-    // hundreds of units neither runs out of file handles nor holds a
-    // stream buffer per unit.
-    std::shared_ptr<std::ifstream>& file = p.images[path];
+    // One open file per image, whatever the number of units that read it:
+    // a bus of hundreds of units does not run out of file handles. The file
+    // is read through its container (a raw file as it is).
+    std::shared_ptr<container_image>& file = p.images[path];
     if (!file) {
-        file = std::make_shared<std::ifstream>();
-        file->rdbuf()->pubsetbuf(nullptr, 0);
-        file->open(path, std::ios::binary);
+        drive_handle_t handle = platform_open_path(path.c_str());
+        if (handle == INVALID_DRIVE_HANDLE) {
+            p.images.erase(path);
+            return p.fail("cannot open image " + path);
+        }
+        uint64_t size = 0;
+        if (platform_size_bytes(handle, &size) != 0) {
+            platform_close_drive(handle);
+            p.images.erase(path);
+            return p.fail("cannot measure image " + path);
+        }
+        std::unique_ptr<container_image> opened;
+        std::string error;
+        if (open_container_handle(path.c_str(), handle, size, &opened, &error) != 0) {
+            p.images.erase(path);
+            return p.fail("image " + error);
+        }
+        file = std::move(opened);
     }
-    if (!*file) {
-        p.images.erase(path);
-        return p.fail("cannot open image " + path);
-    }
-    file->seekg(0, std::ios::end);
-    std::streamoff size = file->tellg();
-    if (size < 0)
-        return p.fail("cannot measure image " + path);
     p.unit->image_path = path;
     p.unit->image = file;
     p.unit->block_length = length;
-    p.unit->image_blocks = uint64_t(size) / length;
+    p.unit->image_blocks = file->header.media_size / length;
     return true;
 }
 

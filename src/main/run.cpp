@@ -125,7 +125,11 @@ int run_vexum(int argc, const char* const* argv)
     }
 
     for (const std::string& image : plan.images) {
-        if (open_image_drive(image.c_str(), &error) != 0) {
+        int opened = open_image_drive(image.c_str(), &error);
+        if (opened > 0) {
+            // A container that cannot be read: said, skipped, the run goes on.
+            err_printf("vexum: %s\n", error.c_str());
+        } else if (opened < 0) {
             close_physical_drives();
             err_printf("vexum: %s\n", error.c_str());
             return 2;

@@ -26,7 +26,7 @@ static void print_geometry(const disk_geometry* geometry)
 }
 
 int report_drive_medium(const drive_descriptor* drive, const disk_geometry* image_geometry,
-                        const report_options& options)
+                        const report_options& options, const medium_reader* medium)
 {
     if (options.show_device) {
         disk_geometry geometry{};
@@ -41,8 +41,10 @@ int report_drive_medium(const drive_descriptor* drive, const disk_geometry* imag
         }
         print_geometry(&geometry);
     }
-    medium_reader medium = drive_medium(drive);
-    return report_medium(&medium, options);
+    if (medium != nullptr)
+        return report_medium(medium, options);
+    medium_reader own = drive_medium(drive);
+    return report_medium(&own, options);
 }
 
 int report_disk(int drive_number, const drive_descriptor* drive, const report_options& options)

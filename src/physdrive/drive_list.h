@@ -11,7 +11,9 @@ int add_open_drive(int32_t drive_number, drive_handle_t handle);
 // Forgets the image table; the list itself closes the handles.
 void forget_image_drives();
 // The report of one measured medium under a heading already printed;
-// geometry is null for a drive whose geometry is asked again.
+// geometry is null for a drive whose geometry is asked again; medium, when
+// given, is read instead of the drive's own (an image in a container).
 struct drive_descriptor;
+struct medium_reader;
 int report_drive_medium(const drive_descriptor* drive, const disk_geometry* image_geometry,
-                        const report_options& options);
+                        const report_options& options, const medium_reader* medium = nullptr);

@@ -1,6 +1,9 @@
 // Disk images and block devices named on the command line: each is opened
 // before anything is scanned, measured by its exact length in 512-byte
-// sectors, and reported like a physical drive under its path.
+// sectors, and reported like a physical drive under its path. An image in a
+// container (container.h) is read through it: the disk inside, in its own
+// sector size, with one added line naming the container.
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -8,12 +11,14 @@
 #include <cstring>
 
 #include "format/output.h"
+#include "physdrive/container.h"
 #include "physdrive/drive_list.h"
 #include "physdrive/physdrive.h"
 
 struct image_drive {
     std::string path;
     drive_descriptor drive;
+    std::shared_ptr<container_image> container; // null for a raw image
 };
 
 static std::vector<image_drive> images;
@@ -43,6 +48,21 @@ int open_image_drive(const char* path, std::string* error)
         platform_close_drive(handle);
         return -1;
     }
+    std::unique_ptr<container_image> container;
+    int opened = open_container_handle(path, handle, bytes, &container, error);
+    if (opened != 0)
+        return opened == CONTAINER_REFUSED ? 1 : -1;
+    if (container->header.format != container_format::raw) {
+        image_drive image;
+        image.path = path;
+        image.drive = drive_descriptor{};
+        image.container = std::move(container);
+        images.push_back(std::move(image));
+        return 0;
+    }
+    // A raw image: the handle is read as it is, through the open drive list.
+    handle = container->handle;
+    container->handle = INVALID_DRIVE_HANDLE;
     int32_t key = IMAGE_KEY_BASE + int32_t(images.size());
     if (add_open_drive(key, handle) != 0) {
         *error = std::string(path) + ": cannot open the image (out of memory)";
@@ -86,12 +106,33 @@ void derive_image_geometry(uint64_t sectors, disk_geometry* geometry)
     geometry->cylinders = sectors / (uint64_t(geometry->tracks_per_cylinder) * geometry->sectors_per_track);
 }
 
+// The geometry shown for an image in a container: the one its header
+// gives, else one derived from the disk's size as for a raw image.
+static void container_geometry(const container_header& header, uint64_t sectors, disk_geometry* geometry)
+{
+    derive_image_geometry(sectors, geometry);
+    if (header.has_geometry && header.format != container_format::vhd) {
+        geometry->media_type = MEDIA_FIXED;
+        geometry->cylinders = header.cylinders;
+        geometry->tracks_per_cylinder = header.heads;
+        geometry->sectors_per_track = header.sectors_per_track;
+    }
+    geometry->bytes_per_sector = header.sector_size;
+}
+
 void report_images(const report_options& options)
 {
     for (const image_drive& image : images) {
         out_printf("\nDisk:%s\n", image.path.c_str());
         disk_geometry geometry{};
-        derive_image_geometry(image.drive.total_sectors, &geometry);
-        report_drive_medium(&image.drive, &geometry, options);
+        if (!image.container) {
+            derive_image_geometry(image.drive.total_sectors, &geometry);
+            report_drive_medium(&image.drive, &geometry, options);
+            continue;
+        }
+        print_container_line(image.container->header);
+        medium_reader medium = container_medium(image.container.get());
+        container_geometry(image.container->header, medium.sector_count, &geometry);
+        report_drive_medium(&image.drive, &geometry, options, &medium);
     }
 }

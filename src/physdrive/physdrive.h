@@ -48,8 +48,11 @@ void close_physical_drives();
 int report_disk(int drive_number, const drive_descriptor* drive, const report_options& options);
 
 // Images (-image FILE): opened in command-line order before anything is
-// scanned. -1 when the file cannot be opened or measured; error then holds
-// one line (no line end) naming the file and the reason.
+// scanned. 0 when opened; -1 when the file cannot be opened or measured, or
+// its container needs a library this build or machine lacks; 1 when it is a
+// container that cannot be read (a header not to be trusted): the image is
+// skipped. error then holds one line (no line end) naming the file and the
+// reason.
 int open_image_drive(const char* path, std::string* error);
 int image_drive_count();
 // The disk report of every open image, in the order they were opened, each

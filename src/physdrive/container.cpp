@@ -1,0 +1,127 @@
+// Opening an image through its container, and reading the disk inside: at
+// the header's data offset for the formats read here, through the library
+// for the others, never past the disk's size.
+#include "physdrive/container.h"
+
+#include <cerrno>
+#include <cstring>
+#include <new>
+
+#include "format/format.h"
+#include "format/output.h"
+#include "physdrive/image_library.h"
+
+void library_image_deleter::operator()(library_image* image) const { close_library_image(image); }
+
+container_image::~container_image() { platform_close_drive(handle); }
+
+namespace {
+
+std::string system_reason(const char* fallback) { return errno != 0 ? strerror(errno) : fallback; }
+
+// The first and last bytes of the file, as much of them as it has.
+int read_probe(drive_handle_t handle, uint64_t file_size, uint8_t* head, size_t* head_size, uint8_t* tail,
+               size_t* tail_size)
+{
+    size_t n = file_size < CONTAINER_PROBE_SIZE ? size_t(file_size) : CONTAINER_PROBE_SIZE;
+    *head_size = *tail_size = n;
+    if (n == 0)
+        return 0;
+    if (platform_read_at(handle, 0, head, uint32_t(n)) != 0)
+        return -1;
+    return platform_read_at(handle, file_size - n, tail, uint32_t(n));
+}
+
+} // namespace
+
+int open_container_handle(const char* path, drive_handle_t handle, uint64_t file_size,
+                          std::unique_ptr<container_image>* image, std::string* error)
+{
+    std::unique_ptr<container_image> opened(new (std::nothrow) container_image);
+    if (!opened) {
+        platform_close_drive(handle);
+        *error = std::string(path) + ": cannot open the image (out of memory)";
+        return CONTAINER_UNUSABLE;
+    }
+    opened->path = path;
+    opened->handle = handle;
+    uint8_t head[CONTAINER_PROBE_SIZE] = {};
+    uint8_t tail[CONTAINER_PROBE_SIZE] = {};
+    size_t head_size = 0, tail_size = 0;
+    errno = 0;
+    if (read_probe(handle, file_size, head, &head_size, tail, &tail_size) != 0) {
+        *error = std::string(path) + ": cannot read the image (" + system_reason("read failed") + ")";
+        return CONTAINER_UNUSABLE;
+    }
+    std::string reason;
+    int kind = parse_container_header(head, head_size, tail, tail_size, file_size, &opened->header, &reason);
+    if (kind == CONTAINER_REFUSED) {
+        *error = std::string(path) + ": " + reason;
+        return CONTAINER_REFUSED;
+    }
+    if (kind == CONTAINER_LIBRARY) {
+        // The library opens the file (and its segments or parents) itself.
+        platform_close_drive(opened->handle);
+        opened->handle = INVALID_DRIVE_HANDLE;
+        library_image* library = nullptr;
+        int result = open_library_image(path, &opened->header, &library, &reason);
+        if (result != 0) {
+            *error = std::string(path) + ": " + reason;
+            return result;
+        }
+        opened->library.reset(library);
+        uint32_t size = opened->header.sector_size;
+        if (size < MIN_CONTAINER_SECTOR || size > MAX_CONTAINER_SECTOR || (size & (size - 1)) != 0) {
+            char text[32];
+            *error = std::string(path) + ": " + container_name(opened->header) + " sector size of " +
+                     format_grouped(size, text) + " bytes is not one vexum reads";
+            return CONTAINER_REFUSED;
+        }
+    }
+    *image = std::move(opened);
+    return 0;
+}
+
+int read_container(const container_image* image, uint64_t offset, uint8_t* buffer, uint32_t length)
+{
+    const container_header& h = image->header;
+    if (offset > h.media_size || length > h.media_size - offset)
+        return -1;
+    if (length == 0)
+        return 0;
+    if (!image->library)
+        return platform_read_at(image->handle, h.data_offset + offset, buffer, length);
+    std::string reason;
+    if (read_library_image(image->library.get(), offset, buffer, length, &reason) == 0)
+        return 0;
+    if (!image->read_error_said) {
+        image->read_error_said = true;
+        err_printf("vexum: %s: %s\n", image->path.c_str(), reason.c_str());
+    }
+    return -1;
+}
+
+namespace {
+
+int read_container_medium(const medium_reader* medium, uint64_t block, uint32_t count, uint8_t* buffer)
+{
+    const auto* image = static_cast<const container_image*>(medium->holder);
+    uint64_t length = uint64_t(count) * medium->sector_size;
+    if (length > UINT32_MAX || block > UINT64_MAX / medium->sector_size)
+        return -1;
+    return read_container(image, block * medium->sector_size, buffer, uint32_t(length));
+}
+
+} // namespace
+
+medium_reader container_medium(const container_image* image)
+{
+    uint32_t size = image->header.sector_size;
+    return medium_reader{read_container_medium, image, size, size != 0 ? image->header.media_size / size : 0};
+}
+
+void print_container_line(const container_header& header)
+{
+    char number[32];
+    out_printf("  Image: %s, %s bytes\n", container_name(header).c_str(), format_grouped64(header.media_size, number));
+}

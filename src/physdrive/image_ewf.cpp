@@ -1,0 +1,83 @@
+// EWF (E01) forensic images, through libewf. The image is the file named
+// and the segment files that libewf finds beside it (.E02, .E03, ...).
+#include <libewf.h>
+
+#include "physdrive/image_libyal.h"
+
+VEXUM_SAME_CALL(libewf_handle_initialize, initialize);
+VEXUM_SAME_CALL(libewf_handle_free, free);
+VEXUM_SAME_CALL(libewf_handle_close, close);
+VEXUM_SAME_CALL(libewf_handle_read_random, read_at);
+VEXUM_SAME_CALL(libewf_handle_get_media_size, media_size);
+VEXUM_SAME_CALL(libewf_error_backtrace_sprint, error_sprint);
+VEXUM_SAME_CALL(libewf_error_free, error_free);
+
+int open_ewf_image(const char*, const char* path, container_header* header, library_image* image,
+                   std::string* reason)
+{
+    libyal_api& api = image->api;
+    // Newer libewf names the read at an offset as the other libraries do.
+    const char* read_call =
+        find_dynamic_symbol(image->library, "libewf_handle_read_buffer_at_offset") ? "read_buffer_at_offset"
+                                                                                   : "read_random";
+    decltype(&libewf_glob) glob;
+    decltype(&libewf_glob_free) glob_free;
+    decltype(&libewf_handle_open) open;
+    decltype(&libewf_handle_get_bytes_per_sector) get_bytes_per_sector;
+    decltype(&libewf_handle_get_media_type) get_media_type;
+    decltype(&libewf_handle_segment_files_corrupted) segment_files_corrupted;
+    bool bound = bind_libyal_api(image, libyal_names{"handle", read_call, false, nullptr, nullptr}, reason);
+    bound = bind_libyal_call(image, "libewf_glob", &glob, reason) && bound;
+    bound = bind_libyal_call(image, "libewf_glob_free", &glob_free, reason) && bound;
+    bound = bind_libyal_call(image, "libewf_handle_open", &open, reason) && bound;
+    bound = bind_libyal_call(image, "libewf_handle_get_bytes_per_sector", &get_bytes_per_sector, reason) && bound;
+    bound = bind_libyal_call(image, "libewf_handle_get_media_type", &get_media_type, reason) && bound;
+    bound = bind_libyal_call(image, "libewf_handle_segment_files_corrupted", &segment_files_corrupted, reason) && bound;
+    if (!bound)
+        return CONTAINER_UNUSABLE;
+
+    libewf_error_t* error = nullptr;
+    char** segments = nullptr;
+    int segment_count = 0;
+    if (glob(path, strlen(path), LIBEWF_FORMAT_UNKNOWN, &segments, &segment_count, &error) != 1) {
+        *reason = take_libyal_error(api, &error, "cannot find the segment files");
+        return CONTAINER_REFUSED;
+    }
+    libewf_handle_t* handle = nullptr;
+    int opened = api.initialize(&handle, &error);
+    if (opened == 1) {
+        image->objects.push_back(handle);
+        opened = open(handle, segments, segment_count, LIBEWF_OPEN_READ, &error);
+        if (opened != 1)
+            image->objects.pop_back();
+    }
+    libewf_error_t* free_error = nullptr;
+    glob_free(segments, segment_count, &free_error);
+    if (free_error)
+        api.error_free(&free_error);
+    if (opened != 1) {
+        *reason = take_libyal_error(api, &error, "cannot open the image");
+        if (handle)
+            api.free(&handle, &free_error);
+        if (free_error)
+            api.error_free(&free_error);
+        return CONTAINER_REFUSED;
+    }
+    // libewf reads what a damaged segment lacks as zeros: a disk that is
+    // not there would read as an empty one.
+    if (segment_files_corrupted(handle, &error) != 0) {
+        *reason = error ? take_libyal_error(api, &error, "")
+                        : "libewf: the segment files are damaged or cut short (ewfverify tells more)";
+        return CONTAINER_REFUSED;
+    }
+    uint32_t sector_size = 0;
+    uint8_t media_type = 0;
+    if (get_bytes_per_sector(handle, &sector_size, &error) != 1 || get_media_type(handle, &media_type, &error) != 1) {
+        *reason = take_libyal_error(api, &error, "cannot read the image's parameters");
+        return CONTAINER_REFUSED;
+    }
+    header->sector_size = sector_size;
+    header->ewf_media_type = media_type;
+    header->segments = uint32_t(segment_count);
+    return 0;
+}

@@ -1,0 +1,101 @@
+// Internal to src/physdrive: what the libyal image libraries share. Each
+// library has the same calls in the same shape (its objects and errors are
+// opaque intptr_t), named "<library>_<object>_<call>"; the core opens an
+// image (and its parents) with them, reads and closes it. One small file
+// per library binds the names, checks them against the library's header,
+// and reads what only that library tells.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <sys/types.h>
+#include <type_traits>
+#include <vector>
+
+#include "format/dynlib.h"
+#include "physdrive/container.h"
+
+using yal_object = intptr_t;
+using yal_error = intptr_t;
+
+struct library_image;
+
+struct libyal_api {
+    const char* library = nullptr; // "libvhdi"
+    int read_access = 1;           // the library's read-only access flags
+    int (*initialize)(yal_object**, yal_error**) = nullptr;
+    int (*free)(yal_object**, yal_error**) = nullptr;
+    int (*open)(yal_object*, const char*, int, yal_error**) = nullptr; // null: the library opens a file list
+    int (*close)(yal_object*, yal_error**) = nullptr;
+    ssize_t (*read_at)(yal_object*, void*, size_t, int64_t, yal_error**) = nullptr;
+    int (*media_size)(yal_object*, uint64_t*, yal_error**) = nullptr;
+    int (*error_sprint)(yal_error*, char*, size_t) = nullptr; // the error's backtrace
+    void (*error_free)(yal_error**) = nullptr;
+    // Differencing images: the parent's (backing file's) name and the call
+    // that joins an opened parent to its child. Null where there are none.
+    int (*parent_name_size)(yal_object*, size_t*, yal_error**) = nullptr;
+    int (*parent_name)(yal_object*, uint8_t*, size_t, yal_error**) = nullptr;
+    int (*set_parent)(yal_object*, yal_object*, yal_error**) = nullptr;
+    // A step after each file of the chain is opened (VMDK: its extent
+    // files). 0, or CONTAINER_REFUSED with reason set.
+    int (*after_open)(library_image* image, yal_object* object, const std::string& path, std::string* reason) = nullptr;
+};
+
+struct library_image {
+    dynamic_library library; // unloaded last, after every object is freed
+    libyal_api api;
+    std::vector<yal_object*> objects; // the image first, then its parents, each closed and freed in turn
+};
+
+// Sets *call to the library's function name; false, with reason naming it
+// when reason is still empty, when the library has none.
+template <typename F>
+bool bind_libyal_call(library_image* image, const std::string& name, F* call, std::string* reason)
+{
+    if (bind_dynamic_function(image->library, name.c_str(), call))
+        return true;
+    if (reason->empty())
+        *reason = std::string(image->api.library) + " has no " + name;
+    return false;
+}
+
+// The names of a library's calls beyond "<library>_<object>_": the read
+// at an offset, and for differencing images the parent's name (its size
+// call is the name and "_size") and the call that joins a parent; null
+// where the library has none.
+struct libyal_names {
+    const char* object;      // "file", "handle"
+    const char* read;        // "read_buffer_at_offset"
+    bool opens_one_file;     // "<object>_open" opens one file by name
+    const char* parent_name; // "get_utf8_parent_filename"
+    const char* set_parent;  // "set_parent_file"
+};
+
+// Binds the calls of the shape above, and "<library>_error_..."; false,
+// with reason naming the first missing call, when one is missing.
+bool bind_libyal_api(library_image* image, const libyal_names& names, std::string* reason);
+// The library's error as one line (and the error freed); fallback when it
+// says nothing.
+std::string take_libyal_error(const libyal_api& api, yal_error** error, const char* fallback);
+// Opens path with api.open, then, while the image has a parent, the parent
+// beside it (its name's last component in the same folder), at most
+// MAX_PARENT_DEPTH deep. header->parent is set to the first parent's path.
+// 0, or CONTAINER_REFUSED with reason set.
+constexpr int MAX_PARENT_DEPTH = 16;
+int open_libyal_chain(library_image* image, const char* path, container_header* header, std::string* reason);
+
+// Checks that a library's function, as its header declares it, has the
+// shape of the api's call that it is bound to.
+#define VEXUM_SAME_CALL(function, call)                                                                   \
+    static_assert(std::is_same<decltype(&function), decltype(libyal_api::call)>::value,                 \
+                  #function " has the shape of libyal_api::" #call)
+
+// The libraries: each loads its file, binds its calls, opens the image and
+// fills the header. 0, CONTAINER_REFUSED or CONTAINER_UNUSABLE.
+int open_vhdi_image(const char* file, const char* path, container_header* header, library_image* image,
+                    std::string* reason);
+int open_vmdk_image(const char* file, const char* path, container_header* header, library_image* image,
+                    std::string* reason);
+int open_qcow_image(const char* file, const char* path, container_header* header, library_image* image,
+                    std::string* reason);
+int open_ewf_image(const char* file, const char* path, container_header* header, library_image* image,
+                   std::string* reason);
