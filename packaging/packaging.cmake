@@ -73,7 +73,9 @@ set(CPACK_PACKAGE_DESCRIPTION
 from their INQUIRY data and, on request, their mode pages, vital product
 data, defect lists, block limits and CD track tables. For disk-like units,
 physical drives and disk image files it decodes the partition table (IBM PC
-floppy and hard disk, FMR/TOWNS) and the FAT boot parameter blocks.
+floppy and hard disk, FMR/TOWNS) and the FAT boot parameter blocks. Disk
+images are read in place in the containers of emulators, virtual machines
+and forensic tools (HDI, NHD, THD, VHD, VHDX, VMDK, QCOW, EWF).
 .
 It only reads: it sends seven read-only SCSI commands and opens devices
 read-only. Bus files describe a SCSI bus as text; runs can be recorded into
@@ -90,6 +92,17 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 # Depends is computed from the binary's shared libraries (libc, libstdc++,
 # and libiscsi where it is linked).
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# The image libraries are loaded only when an image of their format is
+# opened, so dpkg-shlibdeps does not see them: the package suggests them
+# (Debian puts libX.so.N into the package libXN).
+set(vexum_suggests)
+foreach(soname IN LISTS vexum_image_library_sonames)
+  if(soname MATCHES "^(lib[a-z]+)\\.so\\.([0-9]+)$")
+    list(APPEND vexum_suggests ${CMAKE_MATCH_1}${CMAKE_MATCH_2})
+  endif()
+endforeach()
+string(REPLACE ";" ", " vexum_suggests "${vexum_suggests}")
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "${vexum_suggests}")
 
 find_program(VEXUM_DPKG dpkg)
 if(VEXUM_DPKG)

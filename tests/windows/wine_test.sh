@@ -234,6 +234,53 @@ image)
     rm -f "$big"
     ;;
 
+containers)
+    # Images in the containers read without a library (HDI, NHD, fixed VHD
+    # around the sample disk; a THD of 256-byte sectors): the same reports
+    # as the native build's. The Windows build has no image library: a
+    # dynamic VHD names libvhdi and stops with status 2.
+    need_loader
+    need_native
+    command -v python3 >/dev/null || skip "python3 is not installed"
+    python3 - "$media/sample-disk.img" "$work" <<'PY'
+import struct, sys
+disk = open(sys.argv[1], 'rb').read()
+work = sys.argv[2]
+def write(name, data):
+    open(work + '/' + name, 'wb').write(data)
+def vhd_footer(disk_type, size):
+    f = bytearray(512)
+    f[0:8] = b'conectix'
+    struct.pack_into('>IIQ', f, 8, 2, 0x00010000, 0xFFFFFFFFFFFFFFFF if disk_type == 2 else 512)
+    struct.pack_into('>QQHBBI', f, 40, size, size, 20, 16, 63, disk_type)
+    struct.pack_into('>I', f, 64, ~sum(f) & 0xFFFFFFFF)
+    return bytes(f)
+hdi = struct.pack('<8I', 0, 0, 4096, len(disk), 512, 32, 8, len(disk) // (512 * 32 * 8)).ljust(4096, b'\0')
+write('disk.hdi', hdi + disk)
+nhd = bytearray(512)
+nhd[0:14] = b'T98HDDIMAGE.R0'
+struct.pack_into('<IIHHH', nhd, 0x110, 512, len(disk) // (512 * 32 * 8), 8, 32, 512)
+write('disk.nhd', bytes(nhd) + disk)
+write('disk.thd', struct.pack('<H', 2).ljust(256, b'\0') + disk[:2 * 8 * 33 * 256])
+write('disk.vhd', disk + vhd_footer(2, len(disk)))
+write('dynamic.vhd', vhd_footer(3, 1 << 20) + bytes(4096) + vhd_footer(3, 1 << 20))
+PY
+    for name in disk.hdi disk.nhd disk.thd disk.vhd; do
+        run_exe "$name" "$exe" -image "$work/$name" -dpo
+        expect_rc "$name" 0
+        "$native" -image "$work/$name" -dpo >"$work/$name.native"
+        expect_report "$name" "$work/$name.native"
+        grep -q '^  Image: ' "$work/$name.out" || fail "$name: no Image: line"
+        echo "same report: vexum.exe -image $name -dpo ($(wc -l <"$work/$name.native") lines)"
+    done
+    run_exe dynamic "$exe" -image "$work/dynamic.vhd" -p
+    expect_rc dynamic 2
+    [ ! -s "$work/dynamic.out" ] || fail "dynamic: a report was printed"
+    echo "vexum: $work/dynamic.vhd: VHD dynamic images need libvhdi, which this build of vexum does not have" \
+        >"$work/expected.err"
+    cmp -s "$work/expected.err" "$work/dynamic.err" || fail "dynamic: standard error: $(cat "$work/dynamic.err")"
+    ;;
+
 *)
     fail "unknown case $case_name"
     ;;

@@ -1,0 +1,304 @@
+// Containers made by the tools of the field (qemu-img, ewfacquire) from the
+// sample disk: each must give exactly the raw disk's report, with its own
+// heading and one added Image: line, and the libraries' own tools
+// (vhdiinfo, vmdkinfo, qcowinfo, ewfinfo) must agree on the disk's size.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "format/bytes.h"
+#include "harness.h"
+#include "physdrive/container.h"
+#include "physdrive/image_library.h"
+
+namespace {
+
+using bytes = std::vector<uint8_t>;
+
+constexpr const char* SAMPLE_DISK_SIZE = "10,485,760";
+
+std::string sample_disk() { return std::string(VEXUM_SAMPLES) + "/sample-disk.img"; }
+
+std::string in_quotes(const std::string& s) { return "'" + s + "'"; }
+
+bool have_tool(const std::string& tool) { return run_quietly("command -v " + tool); }
+
+// A folder of the test, removed with what it holds.
+class TempFolder {
+public:
+    TempFolder() : path_(make_temp_directory("vexum-peers-")) {}
+    ~TempFolder()
+    {
+        if (!path_.empty())
+            run_quietly("rm -rf " + in_quotes(path_));
+    }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+// The raw disk's report as the container's must read: its heading naming
+// the container, the Image: line under it, every other line the same.
+std::string expected_report(const std::string& raw_report, const std::string& path, const std::string& image_line)
+{
+    size_t heading = raw_report.find("\nDisk:");
+    size_t end = raw_report.find('\n', heading + 1);
+    if (heading == std::string::npos || end == std::string::npos)
+        return "(no heading in the raw report)";
+    return raw_report.substr(0, heading) + "\nDisk:" + path + "\n" + image_line + "\n" + raw_report.substr(end + 1);
+}
+
+// "Media size ... (N bytes)" of the libyal info tools.
+uint64_t media_size_of(const std::string& info)
+{
+    size_t at = info.find("Media size");
+    if (at == std::string::npos)
+        return 0;
+    size_t open = info.find('(', at);
+    if (open == std::string::npos)
+        return 0;
+    return std::strtoull(info.c_str() + open + 1, nullptr, 10);
+}
+
+bool build_reads(container_format format, std::string* library)
+{
+    bool in_build = false;
+    const char* name = container_library(format, &in_build);
+    *library = name ? name : "";
+    return name == nullptr || in_build;
+}
+
+// Why a test of qemu-img's images of format cannot run here, or "".
+std::string qemu_lacks(container_format format)
+{
+    std::string library;
+    if (!have_tool("qemu-img"))
+        return "qemu-img is not installed";
+    if (!build_reads(format, &library))
+        return "this build has no " + library;
+    return "";
+}
+
+// The sample disk converted by qemu-img with options ("-O qcow2") into out.
+bool qemu_convert(const std::string& options, const std::string& out)
+{
+    return run_quietly("qemu-img convert -f raw " + options + " " + in_quotes(sample_disk()) + " " + in_quotes(out));
+}
+
+struct peer_container {
+    const char* name;       // test name
+    const char* file;       // the container's file name
+    const char* maker;      // the tool that makes it
+    const char* make;       // its arguments: RAW and OUT stand for the paths
+    container_format format;
+    const char* image_name; // the container's name on the Image: line
+    const char* info;       // the library's tool that tells its size
+};
+
+const peer_container peer_containers[] = {
+    {"VhdDynamic", "disk.vhd", "qemu-img", "convert -f raw -O vpc -o force_size=on RAW OUT", container_format::vhd,
+     "VHD dynamic", "vhdiinfo"},
+    {"VhdFixed", "disk.vhd", "qemu-img", "convert -f raw -O vpc -o subformat=fixed,force_size=on RAW OUT",
+     container_format::vhd, "VHD fixed", "vhdiinfo"},
+    {"Vhdx", "disk.vhdx", "qemu-img", "convert -f raw -O vhdx RAW OUT", container_format::vhdx, "VHDX dynamic",
+     "vhdiinfo"},
+    {"VmdkSparse", "disk.vmdk", "qemu-img", "convert -f raw -O vmdk RAW OUT", container_format::vmdk,
+     "VMDK monolithic sparse", "vmdkinfo"},
+    {"VmdkFlat", "disk.vmdk", "qemu-img", "convert -f raw -O vmdk -o subformat=monolithicFlat RAW OUT",
+     container_format::vmdk, "VMDK monolithic flat", "vmdkinfo"},
+    {"VmdkStreamOptimized", "disk.vmdk", "qemu-img", "convert -f raw -O vmdk -o subformat=streamOptimized RAW OUT",
+     container_format::vmdk, "VMDK stream optimized", "vmdkinfo"},
+    {"Qcow2", "disk.qcow2", "qemu-img", "convert -f raw -O qcow2 RAW OUT", container_format::qcow, "QCOW2",
+     "qcowinfo"},
+    {"Qcow", "disk.qcow", "qemu-img", "convert -f raw -O qcow RAW OUT", container_format::qcow, "QCOW", "qcowinfo"},
+    // Segments of 1 MiB, the least ewfacquire takes: the 10 MiB disk is
+    // split over 11 files, disk.E01 to disk.E11.
+    {"EwfSplit", "disk.E01", "ewfacquire", "-u -q -c none -S 1MiB -t OUTBASE RAW", container_format::ewf, "EWF",
+     "ewfinfo"},
+};
+
+void PrintTo(const peer_container& c, std::ostream* os) { *os << c.name; }
+
+class PeerContainer : public ::testing::TestWithParam<peer_container> {};
+
+} // namespace
+
+TEST_P(PeerContainer, ReportsExactlyAsItsRawDiskAndPeersAgreeOnTheSize)
+{
+    const peer_container& c = GetParam();
+    if (!have_tool(c.maker))
+        GTEST_SKIP() << c.maker << " is not installed";
+    std::string library;
+    if (!build_reads(c.format, &library))
+        GTEST_SKIP() << "this build has no " << library;
+    TempFolder folder;
+    std::string out = folder.file(c.file);
+    std::string command = std::string(c.maker) + " " + c.make;
+    std::string base = out.substr(0, out.rfind('.'));
+    // OUTBASE: the output's path without its extension (ewfacquire adds it).
+    for (auto [word, value] : {std::pair<std::string, std::string>{"OUTBASE", base}, {"RAW", sample_disk()},
+                               {"OUT", out}}) {
+        size_t at = command.find(word);
+        if (at != std::string::npos)
+            command.replace(at, word.size(), in_quotes(value));
+    }
+    ASSERT_TRUE(run_quietly(command)) << command;
+
+    run_result raw = run_binary({"-image", sample_disk(), "-dpo"});
+    ASSERT_NE(raw.out.find("SAMPLE DISK"), std::string::npos) << raw.out;
+    run_result container = run_binary({"-image", out, "-dpo"});
+    EXPECT_EQ(container.exit_code, 0);
+    EXPECT_EQ(container.err, "");
+    std::string image_line = std::string("  Image: ") + c.image_name + ", " + SAMPLE_DISK_SIZE + " bytes";
+    EXPECT_EQ(container.out, expected_report(raw.out, out, image_line));
+
+    if (c.format == container_format::ewf) {
+        EXPECT_TRUE(run_quietly("test -f " + in_quotes(base + ".E11"))) << "the image was not split";
+    }
+    if (!have_tool(c.info))
+        GTEST_SKIP() << c.info << " is not installed; the report was checked";
+    EXPECT_EQ(media_size_of(shell_output(std::string(c.info) + " " + in_quotes(out))), 10485760u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Tools, PeerContainer, ::testing::ValuesIn(peer_containers),
+                         [](const ::testing::TestParamInfo<peer_container>& info) { return info.param.name; });
+
+TEST(PeerContainerChain, QcowChildReadsThroughItsBackingFile)
+{
+    std::string lacking = qemu_lacks(container_format::qcow);
+    if (!lacking.empty())
+        GTEST_SKIP() << lacking;
+    TempFolder folder;
+    std::string base = folder.file("base.qcow2");
+    std::string child = folder.file("child.qcow2");
+    ASSERT_TRUE(qemu_convert("-O qcow2", base));
+    // The backing file named without a folder: looked for beside the child.
+    ASSERT_TRUE(run_quietly("cd " + in_quotes(folder.file("")) +
+                            " && qemu-img create -q -f qcow2 -b base.qcow2 -F qcow2 child.qcow2"));
+    run_result raw = run_binary({"-image", sample_disk(), "-p"});
+    run_result r = run_binary({"-image", child, "-p"});
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, expected_report(raw.out, child, std::string("  Image: QCOW2, ") + SAMPLE_DISK_SIZE + " bytes"));
+
+    // Without its backing file the child is refused, and the run goes on.
+    ASSERT_EQ(remove(base.c_str()), 0);
+    run_result missing = run_binary({"-image", child, "-image", sample_disk(), "-p"});
+    EXPECT_EQ(missing.exit_code, 0);
+    EXPECT_EQ(missing.err.rfind("vexum: " + child + ": parent " + folder.file("base.qcow2") + ": libqcow: ", 0), 0u)
+        << missing.err;
+    EXPECT_EQ(std::count(missing.err.begin(), missing.err.end(), '\n'), 1);
+    EXPECT_EQ(missing.out, raw.out);
+}
+
+TEST(PeerContainerChain, ReadErrorOfTheLibraryIsOneLineAndEndsTheReport)
+{
+    std::string lacking = qemu_lacks(container_format::qcow);
+    if (!lacking.empty())
+        GTEST_SKIP() << lacking;
+    TempFolder folder;
+    std::string whole = folder.file("whole.qcow2");
+    std::string cut = folder.file("cut.qcow2");
+    ASSERT_TRUE(qemu_convert("-O qcow2", whole));
+    // qemu-img writes the header and its tables first, the data clusters
+    // after them: cut after the tables, the image opens and its first data
+    // read fails.
+    std::string map = shell_output("qemu-img map --output=json " + in_quotes(whole));
+    size_t at = map.find("\"offset\": ", map.find("\"data\": true"));
+    ASSERT_NE(at, std::string::npos) << map;
+    unsigned long first_data = std::strtoul(map.c_str() + at + 10, nullptr, 10);
+    ASSERT_GT(first_data, 0u);
+    ASSERT_TRUE(run_quietly("head -c " + std::to_string(first_data) + " " + in_quotes(whole) + " > " + in_quotes(cut)));
+    run_result r = run_binary({"-image", cut, "-dpo"});
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.err.rfind("vexum: " + cut + ": libqcow: ", 0), 0u) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_EQ(r.out, "\nDisk:" + cut + "\n  Image: QCOW2, " + SAMPLE_DISK_SIZE +
+                         " bytes\n"
+                         "  W32:Media Type                     Fixed\n"
+                         "  W32:Cylinder                          20\n"
+                         "  W32:Track per cylinder                16\n"
+                         "  W32:Sector per track                  63\n"
+                         "  W32:Byte per sector                  512\n");
+}
+
+namespace {
+
+bytes file_bytes(const std::string& path)
+{
+    std::string text = read_text_file(path);
+    return bytes(text.begin(), text.end());
+}
+
+bool write_file(const std::string& path, const bytes& data)
+{
+    FILE* f = fopen(path.c_str(), "wb");
+    if (f == nullptr)
+        return false;
+    bool written = fwrite(data.data(), 1, data.size(), f) == data.size();
+    return fclose(f) == 0 && written;
+}
+
+// Sets a VHD checksum field: the ones' complement of the sum of the
+// record's bytes without it.
+void set_vhd_checksum(uint8_t* record, size_t size, size_t field)
+{
+    put_be32(record + field, 0);
+    uint32_t sum = 0;
+    for (size_t i = 0; i < size; i++)
+        sum += record[i];
+    put_be32(record + field, ~sum);
+}
+
+} // namespace
+
+// qemu-img writes no differencing VHD; one is made from a dynamic VHD of an
+// empty disk (no block allocated, so every read goes to the parent) by
+// turning it into a child of the sample disk's VHD, as the published layout
+// has it: disk type 4 in the footer and its copy, and in the dynamic header
+// the parent's identifier and its name in UTF-16 (big-endian).
+TEST(PeerContainerChain, VhdDifferencingChildReadsItsParent)
+{
+    std::string lacking = qemu_lacks(container_format::vhd);
+    if (!lacking.empty())
+        GTEST_SKIP() << lacking;
+    TempFolder folder;
+    std::string parent = folder.file("parent.vhd");
+    std::string zeros = folder.file("zeros.raw");
+    std::string child = folder.file("child.vhd");
+    ASSERT_TRUE(qemu_convert("-O vpc -o force_size=on", parent));
+    ASSERT_TRUE(run_quietly("truncate -s 10485760 " + in_quotes(zeros)));
+    ASSERT_TRUE(run_quietly("qemu-img convert -f raw -O vpc -o force_size=on " + in_quotes(zeros) + " " + in_quotes(child)));
+    bytes p = file_bytes(parent);
+    bytes c = file_bytes(child);
+    ASSERT_GE(c.size(), 512u + 1024u);
+    uint8_t* footer = &c[c.size() - 512];
+    put_be32(footer + 60, 4);
+    set_vhd_checksum(footer, 512, 64);
+    std::copy(footer, footer + 512, c.begin());
+    uint64_t dynamic_header = (uint64_t(get_be32(footer + 16)) << 32) | get_be32(footer + 20);
+    ASSERT_LE(dynamic_header + 1024, c.size());
+    uint8_t* h = &c[dynamic_header];
+    ASSERT_EQ(std::memcmp(h, "cxsparse", 8), 0);
+    std::copy(p.end() - 512 + 68, p.end() - 512 + 84, h + 40);
+    std::fill(h + 64, h + 64 + 512, 0);
+    const char name[] = "parent.vhd";
+    for (size_t i = 0; i + 1 < sizeof name; i++)
+        h[64 + 2 * i + 1] = uint8_t(name[i]);
+    set_vhd_checksum(h, 1024, 36);
+    ASSERT_TRUE(write_file(child, c));
+
+    run_result raw = run_binary({"-image", sample_disk(), "-dp"});
+    run_result r = run_binary({"-image", child, "-dp"});
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out,
+              expected_report(raw.out, child, std::string("  Image: VHD differencing, ") + SAMPLE_DISK_SIZE + " bytes"));
+    if (have_tool("vhdiinfo")) {
+        EXPECT_NE(shell_output("vhdiinfo " + in_quotes(child)).find("Parent filename\t\t: parent.vhd"),
+                  std::string::npos);
+    }
+}
