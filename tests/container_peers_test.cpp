@@ -302,3 +302,31 @@ TEST(PeerContainerChain, VhdDifferencingChildReadsItsParent)
                   std::string::npos);
     }
 }
+
+// A machine without the library the build uses: hidden here by mounting an
+// empty file over it in a mount namespace of the test's own (root only).
+TEST(PeerContainerChain, MachineWithoutTheLibraryNamesItAndStops)
+{
+    std::string lacking = qemu_lacks(container_format::qcow);
+    if (!lacking.empty())
+        GTEST_SKIP() << lacking;
+    if (!run_quietly("unshare -m true"))
+        GTEST_SKIP() << "no mount namespace for this user (unshare -m needs root)";
+    std::string library = shell_output("readlink -f \"$(/sbin/ldconfig -p | awk '$1 == \"libqcow.so.1\" { print $NF; exit }')\"");
+    while (!library.empty() && library.back() == '\n')
+        library.pop_back();
+    if (library.empty() || library[0] != '/')
+        GTEST_SKIP() << "the loader's libqcow.so.1 is not found by ldconfig";
+    TempFolder folder;
+    std::string image = folder.file("disk.qcow2");
+    ASSERT_TRUE(qemu_convert("-O qcow2", image));
+    std::string err = folder.file("err");
+    std::string status = shell_output("unshare -m sh -c " +
+                                      in_quotes("mount --bind /dev/null " + library + " && " + VEXUM_BINARY +
+                                                " -image " + image + " -p 2>" + err + "; echo $?"));
+    EXPECT_EQ(status, "2\n");
+    std::string message = read_text_file(err);
+    EXPECT_EQ(message.rfind("vexum: " + image + ": QCOW2 images need libqcow, which cannot be loaded (", 0), 0u)
+        << message;
+    EXPECT_EQ(std::count(message.begin(), message.end(), '\n'), 1) << message;
+}

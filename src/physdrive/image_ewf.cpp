@@ -1,5 +1,8 @@
 // EWF (E01) forensic images, through libewf. The image is the file named
 // and the segment files that libewf finds beside it (.E02, .E03, ...).
+#include <cstring>
+#include <initializer_list>
+
 #include <libewf.h>
 
 #include "physdrive/image_libyal.h"
@@ -12,29 +15,34 @@ VEXUM_SAME_CALL(libewf_handle_get_media_size, media_size);
 VEXUM_SAME_CALL(libewf_error_backtrace_sprint, error_sprint);
 VEXUM_SAME_CALL(libewf_error_free, error_free);
 
-int open_ewf_image(const char*, const char* path, container_header* header, library_image* image,
+int open_ewf_image(const char* file, const char* path, container_header* header, library_image* image,
                    std::string* reason)
 {
     libyal_api& api = image->api;
-    // Newer libewf names the read at an offset as the other libraries do.
-    const char* read_call =
-        find_dynamic_symbol(image->library, "libewf_handle_read_buffer_at_offset") ? "read_buffer_at_offset"
-                                                                                   : "read_random";
     decltype(&libewf_glob) glob;
     decltype(&libewf_glob_free) glob_free;
     decltype(&libewf_handle_open) open;
     decltype(&libewf_handle_get_bytes_per_sector) get_bytes_per_sector;
     decltype(&libewf_handle_get_media_type) get_media_type;
     decltype(&libewf_handle_segment_files_corrupted) segment_files_corrupted;
-    bool bound = bind_libyal_api(image, libyal_names{"handle", read_call, false, nullptr, nullptr}, reason);
-    bound = bind_libyal_call(image, "libewf_glob", &glob, reason) && bound;
-    bound = bind_libyal_call(image, "libewf_glob_free", &glob_free, reason) && bound;
-    bound = bind_libyal_call(image, "libewf_handle_open", &open, reason) && bound;
-    bound = bind_libyal_call(image, "libewf_handle_get_bytes_per_sector", &get_bytes_per_sector, reason) && bound;
-    bound = bind_libyal_call(image, "libewf_handle_get_media_type", &get_media_type, reason) && bound;
-    bound = bind_libyal_call(image, "libewf_handle_segment_files_corrupted", &segment_files_corrupted, reason) && bound;
-    if (!bound)
-        return CONTAINER_UNUSABLE;
+    // Newer libewf names the read at an offset as the other libraries do;
+    // the one of Debian 12 has only the older name.
+    int result = CONTAINER_UNUSABLE;
+    for (const char* read : {"read_buffer_at_offset", "read_random"}) {
+        libyal_table table;
+        add_libyal_api(&table, &api, {"handle", read, false, nullptr, nullptr});
+        table.add("libewf_glob", &glob);
+        table.add("libewf_glob_free", &glob_free);
+        table.add("libewf_handle_open", &open);
+        table.add("libewf_handle_get_bytes_per_sector", &get_bytes_per_sector);
+        table.add("libewf_handle_get_media_type", &get_media_type);
+        table.add("libewf_handle_segment_files_corrupted", &segment_files_corrupted);
+        result = load_libyal(image, file, table, *header, reason);
+        if (result == 0)
+            break;
+    }
+    if (result != 0)
+        return result;
 
     libewf_error_t* error = nullptr;
     char** segments = nullptr;

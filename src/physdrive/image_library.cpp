@@ -107,34 +107,42 @@ int open_object(library_image* image, const std::string& path, yal_object** obje
         return CONTAINER_REFUSED;
     }
     if (api.after_open)
-        return api.after_open(image, *object, path, reason);
+        return api.after_open(*object, path, reason);
     return 0;
 }
 
 } // namespace
 
-bool bind_libyal_api(library_image* image, const libyal_names& names, std::string* reason)
+void add_libyal_api(libyal_table* table, libyal_api* api, const libyal_names& names)
 {
-    std::string prefix = std::string(image->api.library) + "_";
+    std::string prefix = std::string(api->library) + "_";
     std::string calls = prefix + names.object + "_";
-    libyal_api& api = image->api;
-    reason->clear();
-    bool bound = bind_libyal_call(image, calls + "initialize", &api.initialize, reason);
-    bound = bind_libyal_call(image, calls + "free", &api.free, reason) && bound;
-    bound = bind_libyal_call(image, calls + "close", &api.close, reason) && bound;
-    bound = bind_libyal_call(image, calls + names.read, &api.read_at, reason) && bound;
-    bound = bind_libyal_call(image, calls + "get_media_size", &api.media_size, reason) && bound;
-    bound = bind_libyal_call(image, prefix + "error_backtrace_sprint", &api.error_sprint, reason) && bound;
-    bound = bind_libyal_call(image, prefix + "error_free", &api.error_free, reason) && bound;
+    table->add(calls + "initialize", &api->initialize);
+    table->add(calls + "free", &api->free);
+    table->add(calls + "close", &api->close);
+    table->add(calls + names.read, &api->read_at);
+    table->add(calls + "get_media_size", &api->media_size);
+    table->add(prefix + "error_backtrace_sprint", &api->error_sprint);
+    table->add(prefix + "error_free", &api->error_free);
     if (names.opens_one_file)
-        bound = bind_libyal_call(image, calls + "open", &api.open, reason) && bound;
+        table->add(calls + "open", &api->open);
     if (names.parent_name && names.set_parent) {
         std::string name = calls + names.parent_name;
-        bound = bind_libyal_call(image, name + "_size", &api.parent_name_size, reason) && bound;
-        bound = bind_libyal_call(image, name, &api.parent_name, reason) && bound;
-        bound = bind_libyal_call(image, calls + names.set_parent, &api.set_parent, reason) && bound;
+        table->add(name + "_size", &api->parent_name_size);
+        table->add(name, &api->parent_name);
+        table->add(calls + names.set_parent, &api->set_parent);
     }
-    return bound;
+}
+
+int load_libyal(library_image* image, const char* file, const libyal_table& table, const container_header& header,
+                std::string* reason)
+{
+    std::string error;
+    if (load_library(&file, 1, table.symbols.data(), table.symbols.size(), &image->library, &error) == 0)
+        return 0;
+    *reason = container_name(header) + " images need " + image->api.library + ", which cannot be loaded (" + error +
+              ")";
+    return CONTAINER_UNUSABLE;
 }
 
 std::string take_libyal_error(const libyal_api& api, yal_error** error, const char* fallback)
@@ -218,12 +226,6 @@ int open_library_image(const char* path, container_header* header, library_image
             return CONTAINER_UNUSABLE;
         }
         image->api.library = l.name;
-        std::string load_error;
-        if (load_dynamic_library(l.file, &image->library, &load_error) != 0) {
-            delete image;
-            *reason = kind + " images need " + l.name + ", which cannot be loaded (" + load_error + ")";
-            return CONTAINER_UNUSABLE;
-        }
         int result = l.open(l.file, path, header, image, reason);
         if (result != 0) {
             close_library_image(image);
@@ -291,5 +293,6 @@ void close_library_image(library_image* image)
             api.error_free(&error);
     }
     image->objects.clear();
+    unload_library(&image->library);
     delete image;
 }

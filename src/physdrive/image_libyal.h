@@ -2,16 +2,18 @@
 // library has the same calls in the same shape (its objects and errors are
 // opaque intptr_t), named "<library>_<object>_<call>"; the core opens an
 // image (and its parents) with them, reads and closes it. One small file
-// per library binds the names, checks them against the library's header,
+// per library names its calls, checks them against the library's header,
 // and reads what only that library tells.
 #pragma once
 #include <cstdint>
+#include <deque>
+#include <functional>
 #include <string>
 #include <sys/types.h>
 #include <type_traits>
 #include <vector>
 
-#include "format/dynlib.h"
+#include "library/library.h"
 #include "physdrive/container.h"
 
 using yal_object = intptr_t;
@@ -37,26 +39,14 @@ struct libyal_api {
     int (*set_parent)(yal_object*, yal_object*, yal_error**) = nullptr;
     // A step after each file of the chain is opened (VMDK: its extent
     // files). 0, or CONTAINER_REFUSED with reason set.
-    int (*after_open)(library_image* image, yal_object* object, const std::string& path, std::string* reason) = nullptr;
+    std::function<int(yal_object* object, const std::string& path, std::string* reason)> after_open;
 };
 
 struct library_image {
-    dynamic_library library; // unloaded last, after every object is freed
+    loaded_library library; // unloaded last, after every object is freed
     libyal_api api;
     std::vector<yal_object*> objects; // the image first, then its parents, each closed and freed in turn
 };
-
-// Sets *call to the library's function name; false, with reason naming it
-// when reason is still empty, when the library has none.
-template <typename F>
-bool bind_libyal_call(library_image* image, const std::string& name, F* call, std::string* reason)
-{
-    if (bind_dynamic_function(image->library, name.c_str(), call))
-        return true;
-    if (reason->empty())
-        *reason = std::string(image->api.library) + " has no " + name;
-    return false;
-}
 
 // The names of a library's calls beyond "<library>_<object>_": the read
 // at an offset, and for differencing images the parent's name (its size
@@ -70,9 +60,26 @@ struct libyal_names {
     const char* set_parent;  // "set_parent_file"
 };
 
-// Binds the calls of the shape above, and "<library>_error_..."; false,
-// with reason naming the first missing call, when one is missing.
-bool bind_libyal_api(library_image* image, const libyal_names& names, std::string* reason);
+// The functions a library is loaded for: the calls of libyal_api that its
+// names give, then the library's own, bound all together or not at all.
+struct libyal_table {
+    std::deque<std::string> names; // the symbols' names, which stay where they are
+    std::vector<library_symbol> symbols;
+
+    template <typename F>
+    void add(const std::string& name, F* slot)
+    {
+        names.push_back(name);
+        symbols.push_back(library_entry(names.back().c_str(), slot));
+    }
+};
+
+void add_libyal_api(libyal_table* table, libyal_api* api, const libyal_names& names);
+// Loads the library file (the build's soname of it) with every function of
+// table. 0, or CONTAINER_UNUSABLE with reason naming the library and why.
+int load_libyal(library_image* image, const char* file, const libyal_table& table, const container_header& header,
+                std::string* reason);
+
 // The library's error as one line (and the error freed); fallback when it
 // says nothing.
 std::string take_libyal_error(const libyal_api& api, yal_error** error, const char* fallback);
@@ -89,8 +96,8 @@ int open_libyal_chain(library_image* image, const char* path, container_header* 
     static_assert(std::is_same<decltype(&function), decltype(libyal_api::call)>::value,                 \
                   #function " has the shape of libyal_api::" #call)
 
-// The libraries: each loads its file, binds its calls, opens the image and
-// fills the header. 0, CONTAINER_REFUSED or CONTAINER_UNUSABLE.
+// The libraries: each loads its file, opens the image and fills the header.
+// 0, CONTAINER_REFUSED or CONTAINER_UNUSABLE.
 int open_vhdi_image(const char* file, const char* path, container_header* header, library_image* image,
                     std::string* reason);
 int open_vmdk_image(const char* file, const char* path, container_header* header, library_image* image,

@@ -16,26 +16,26 @@ VEXUM_SAME_CALL(libqcow_file_get_utf8_backing_filename_size, parent_name_size);
 VEXUM_SAME_CALL(libqcow_file_get_utf8_backing_filename, parent_name);
 VEXUM_SAME_CALL(libqcow_file_set_parent_file, set_parent);
 
-int open_qcow_image(const char*, const char* path, container_header* header, library_image* image,
+int open_qcow_image(const char* file, const char* path, container_header* header, library_image* image,
                     std::string* reason)
 {
     libyal_api& api = image->api;
     api.read_access = LIBQCOW_OPEN_READ;
     decltype(&libqcow_file_get_format_version) get_format_version;
     decltype(&libqcow_file_get_encryption_method) get_encryption_method;
-    const libyal_names names{"file", "read_buffer_at_offset", true, "get_utf8_backing_filename", "set_parent_file"};
-    bool bound = bind_libyal_api(image, names, reason);
-    bound = bind_libyal_call(image, "libqcow_file_get_format_version", &get_format_version, reason) && bound;
-    bound = bind_libyal_call(image, "libqcow_file_get_encryption_method", &get_encryption_method, reason) && bound;
-    if (!bound)
-        return CONTAINER_UNUSABLE;
-    int result = open_libyal_chain(image, path, header, reason);
+    libyal_table table;
+    add_libyal_api(&table, &api, {"file", "read_buffer_at_offset", true, "get_utf8_backing_filename", "set_parent_file"});
+    table.add("libqcow_file_get_format_version", &get_format_version);
+    table.add("libqcow_file_get_encryption_method", &get_encryption_method);
+    int result = load_libyal(image, file, table, *header, reason);
+    if (result == 0)
+        result = open_libyal_chain(image, path, header, reason);
     if (result != 0)
         return result;
-    libqcow_file_t* file = image->objects.front();
+    libqcow_file_t* qcow = image->objects.front();
     libqcow_error_t* error = nullptr;
     uint32_t version = 0, encryption = 0;
-    if (get_format_version(file, &version, &error) != 1 || get_encryption_method(file, &encryption, &error) != 1) {
+    if (get_format_version(qcow, &version, &error) != 1 || get_encryption_method(qcow, &encryption, &error) != 1) {
         *reason = take_libyal_error(api, &error, "cannot read the image's parameters");
         return CONTAINER_REFUSED;
     }

@@ -15,7 +15,7 @@ VEXUM_SAME_CALL(libvhdi_file_get_utf8_parent_filename_size, parent_name_size);
 VEXUM_SAME_CALL(libvhdi_file_get_utf8_parent_filename, parent_name);
 VEXUM_SAME_CALL(libvhdi_file_set_parent_file, set_parent);
 
-int open_vhdi_image(const char*, const char* path, container_header* header, library_image* image,
+int open_vhdi_image(const char* file, const char* path, container_header* header, library_image* image,
                     std::string* reason)
 {
     libyal_api& api = image->api;
@@ -24,23 +24,23 @@ int open_vhdi_image(const char*, const char* path, container_header* header, lib
     decltype(&libvhdi_file_get_format_version) get_format_version;
     decltype(&libvhdi_file_get_bytes_per_sector) get_bytes_per_sector;
     decltype(&libvhdi_file_get_identifier) get_identifier;
-    const libyal_names names{"file", "read_buffer_at_offset", true, "get_utf8_parent_filename", "set_parent_file"};
-    bool bound = bind_libyal_api(image, names, reason);
-    bound = bind_libyal_call(image, "libvhdi_file_get_disk_type", &get_disk_type, reason) && bound;
-    bound = bind_libyal_call(image, "libvhdi_file_get_format_version", &get_format_version, reason) && bound;
-    bound = bind_libyal_call(image, "libvhdi_file_get_bytes_per_sector", &get_bytes_per_sector, reason) && bound;
-    bound = bind_libyal_call(image, "libvhdi_file_get_identifier", &get_identifier, reason) && bound;
-    if (!bound)
-        return CONTAINER_UNUSABLE;
-    int result = open_libyal_chain(image, path, header, reason);
+    libyal_table table;
+    add_libyal_api(&table, &api, {"file", "read_buffer_at_offset", true, "get_utf8_parent_filename", "set_parent_file"});
+    table.add("libvhdi_file_get_disk_type", &get_disk_type);
+    table.add("libvhdi_file_get_format_version", &get_format_version);
+    table.add("libvhdi_file_get_bytes_per_sector", &get_bytes_per_sector);
+    table.add("libvhdi_file_get_identifier", &get_identifier);
+    int result = load_libyal(image, file, table, *header, reason);
+    if (result == 0)
+        result = open_libyal_chain(image, path, header, reason);
     if (result != 0)
         return result;
-    libvhdi_file_t* file = image->objects.front();
+    libvhdi_file_t* vhdi = image->objects.front();
     libvhdi_error_t* error = nullptr;
     uint32_t disk_type = 0, sector_size = 0;
     uint16_t major = 0, minor = 0;
-    if (get_disk_type(file, &disk_type, &error) != 1 || get_format_version(file, &major, &minor, &error) != 1 ||
-        get_bytes_per_sector(file, &sector_size, &error) != 1) {
+    if (get_disk_type(vhdi, &disk_type, &error) != 1 || get_format_version(vhdi, &major, &minor, &error) != 1 ||
+        get_bytes_per_sector(vhdi, &sector_size, &error) != 1) {
         *reason = take_libyal_error(api, &error, "cannot read the disk's parameters");
         return CONTAINER_REFUSED;
     }
@@ -48,7 +48,7 @@ int open_vhdi_image(const char*, const char* path, container_header* header, lib
     header->version_major = major;
     header->version_minor = minor;
     header->sector_size = sector_size;
-    header->has_identifier = get_identifier(file, header->identifier, sizeof header->identifier, &error) == 1;
+    header->has_identifier = get_identifier(vhdi, header->identifier, sizeof header->identifier, &error) == 1;
     if (error)
         api.error_free(&error);
     return 0;

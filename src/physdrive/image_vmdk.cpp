@@ -20,6 +20,17 @@ VEXUM_SAME_CALL(libvmdk_handle_set_parent_handle, set_parent);
 
 namespace {
 
+// What opening the extent files of each file of the chain needs.
+struct extent_calls {
+    decltype(&libvmdk_handle_set_extent_data_files_path) set_path;
+    decltype(&libvmdk_handle_open_extent_data_files) open_extent_data_files;
+    decltype(&libvmdk_handle_get_number_of_extents) get_number_of_extents;
+    decltype(&libvmdk_handle_get_extent_descriptor) get_extent_descriptor;
+    decltype(&libvmdk_extent_descriptor_get_utf8_filename_size) get_filename_size;
+    decltype(&libvmdk_extent_descriptor_get_utf8_filename) get_filename;
+    decltype(&libvmdk_extent_descriptor_free) free_extent;
+};
+
 std::string folder_of(const std::string& path)
 {
     size_t slash = path.find_last_of("/\\");
@@ -44,68 +55,55 @@ bool stays_in_folder(const std::string& name)
     return true;
 }
 
-int check_extent_names(library_image* image, libvmdk_handle_t* handle, std::string* reason)
+// The name of extent i, or "" when the library tells none.
+std::string extent_name(const extent_calls& calls, const libyal_api& api, libvmdk_handle_t* handle, int i,
+                        std::string* reason)
 {
-    decltype(&libvmdk_handle_get_number_of_extents) get_number_of_extents;
-    decltype(&libvmdk_handle_get_extent_descriptor) get_extent_descriptor;
-    decltype(&libvmdk_extent_descriptor_get_utf8_filename_size) get_filename_size;
-    decltype(&libvmdk_extent_descriptor_get_utf8_filename) get_filename;
-    decltype(&libvmdk_extent_descriptor_free) free_extent;
-    bool bound = bind_libyal_call(image, "libvmdk_handle_get_number_of_extents", &get_number_of_extents, reason);
-    bound = bind_libyal_call(image, "libvmdk_handle_get_extent_descriptor", &get_extent_descriptor, reason) && bound;
-    bound = bind_libyal_call(image, "libvmdk_extent_descriptor_get_utf8_filename_size", &get_filename_size, reason) &&
-            bound;
-    bound = bind_libyal_call(image, "libvmdk_extent_descriptor_get_utf8_filename", &get_filename, reason) && bound;
-    bound = bind_libyal_call(image, "libvmdk_extent_descriptor_free", &free_extent, reason) && bound;
-    if (!bound)
-        return CONTAINER_REFUSED;
+    libvmdk_error_t* error = nullptr;
+    libvmdk_extent_descriptor_t* extent = nullptr;
+    if (calls.get_extent_descriptor(handle, i, &extent, &error) != 1) {
+        *reason = take_libyal_error(api, &error, "cannot read an extent");
+        return "";
+    }
+    size_t size = 0;
+    std::string name;
+    if (calls.get_filename_size(extent, &size, &error) == 1 && size > 1 && size <= 65536) {
+        name.assign(size, '\0');
+        if (calls.get_filename(extent, reinterpret_cast<uint8_t*>(&name[0]), size, &error) != 1)
+            name.clear();
+        name.resize(strnlen(name.c_str(), size));
+    }
+    if (error)
+        api.error_free(&error);
+    calls.free_extent(&extent, &error);
+    if (error)
+        api.error_free(&error);
+    return name;
+}
+
+int open_extents(const extent_calls& calls, const libyal_api& api, libvmdk_handle_t* handle, const std::string& path,
+                 std::string* reason)
+{
     libvmdk_error_t* error = nullptr;
     int count = 0;
-    if (get_number_of_extents(handle, &count, &error) != 1) {
-        *reason = take_libyal_error(image->api, &error, "cannot count the extents");
+    if (calls.get_number_of_extents(handle, &count, &error) != 1) {
+        *reason = take_libyal_error(api, &error, "cannot count the extents");
         return CONTAINER_REFUSED;
     }
     for (int i = 0; i < count; i++) {
-        libvmdk_extent_descriptor_t* extent = nullptr;
-        if (get_extent_descriptor(handle, i, &extent, &error) != 1) {
-            *reason = take_libyal_error(image->api, &error, "cannot read an extent");
+        reason->clear();
+        std::string name = extent_name(calls, api, handle, i, reason);
+        if (!reason->empty())
             return CONTAINER_REFUSED;
-        }
-        size_t size = 0;
-        std::string name;
-        if (get_filename_size(extent, &size, &error) == 1 && size > 1 && size <= 65536) {
-            name.assign(size, '\0');
-            if (get_filename(extent, reinterpret_cast<uint8_t*>(&name[0]), size, &error) != 1)
-                name.clear();
-            name.resize(strnlen(name.c_str(), size));
-        }
-        if (error)
-            image->api.error_free(&error);
-        free_extent(&extent, &error);
-        if (error)
-            image->api.error_free(&error);
         if (!name.empty() && !stays_in_folder(name)) {
             *reason = "libvmdk: extent file " + name + " lies outside the descriptor's folder";
             return CONTAINER_REFUSED;
         }
     }
-    return 0;
-}
-
-int open_extents(library_image* image, yal_object* object, const std::string& path, std::string* reason)
-{
-    decltype(&libvmdk_handle_set_extent_data_files_path) set_path;
-    decltype(&libvmdk_handle_open_extent_data_files) open_extent_data_files;
-    bool bound = bind_libyal_call(image, "libvmdk_handle_set_extent_data_files_path", &set_path, reason);
-    bound = bind_libyal_call(image, "libvmdk_handle_open_extent_data_files", &open_extent_data_files, reason) && bound;
-    if (!bound)
-        return CONTAINER_REFUSED;
-    if (check_extent_names(image, object, reason) != 0)
-        return CONTAINER_REFUSED;
     std::string folder = folder_of(path);
-    libvmdk_error_t* error = nullptr;
-    if (set_path(object, folder.c_str(), folder.size(), &error) != 1 || open_extent_data_files(object, &error) != 1) {
-        *reason = take_libyal_error(image->api, &error, "cannot open the extent files");
+    if (calls.set_path(handle, folder.c_str(), folder.size(), &error) != 1 ||
+        calls.open_extent_data_files(handle, &error) != 1) {
+        *reason = take_libyal_error(api, &error, "cannot open the extent files");
         return CONTAINER_REFUSED;
     }
     return 0;
@@ -113,20 +111,31 @@ int open_extents(library_image* image, yal_object* object, const std::string& pa
 
 } // namespace
 
-int open_vmdk_image(const char*, const char* path, container_header* header, library_image* image,
+int open_vmdk_image(const char* file, const char* path, container_header* header, library_image* image,
                     std::string* reason)
 {
     libyal_api& api = image->api;
     api.read_access = LIBVMDK_OPEN_READ;
-    api.after_open = open_extents;
+    extent_calls calls{};
     decltype(&libvmdk_handle_get_disk_type) get_disk_type;
-    const libyal_names names{"handle", "read_buffer_at_offset", true, "get_utf8_parent_filename",
-                             "set_parent_handle"};
-    bool bound = bind_libyal_api(image, names, reason);
-    bound = bind_libyal_call(image, "libvmdk_handle_get_disk_type", &get_disk_type, reason) && bound;
-    if (!bound)
-        return CONTAINER_UNUSABLE;
-    int result = open_libyal_chain(image, path, header, reason);
+    libyal_table table;
+    add_libyal_api(&table, &api, {"handle", "read_buffer_at_offset", true, "get_utf8_parent_filename",
+                                  "set_parent_handle"});
+    table.add("libvmdk_handle_get_disk_type", &get_disk_type);
+    table.add("libvmdk_handle_set_extent_data_files_path", &calls.set_path);
+    table.add("libvmdk_handle_open_extent_data_files", &calls.open_extent_data_files);
+    table.add("libvmdk_handle_get_number_of_extents", &calls.get_number_of_extents);
+    table.add("libvmdk_handle_get_extent_descriptor", &calls.get_extent_descriptor);
+    table.add("libvmdk_extent_descriptor_get_utf8_filename_size", &calls.get_filename_size);
+    table.add("libvmdk_extent_descriptor_get_utf8_filename", &calls.get_filename);
+    table.add("libvmdk_extent_descriptor_free", &calls.free_extent);
+    int result = load_libyal(image, file, table, *header, reason);
+    if (result != 0)
+        return result;
+    api.after_open = [calls, &api](yal_object* object, const std::string& opened, std::string* why) {
+        return open_extents(calls, api, object, opened, why);
+    };
+    result = open_libyal_chain(image, path, header, reason);
     if (result != 0)
         return result;
     libvmdk_error_t* error = nullptr;
