@@ -43,6 +43,7 @@ int open_ewf_image(const char* file, const char* path, container_header* header,
     }
     if (result != 0)
         return result;
+    reason->clear(); // what the first name's attempt said
 
     libewf_error_t* error = nullptr;
     char** segments = nullptr;
@@ -52,7 +53,13 @@ int open_ewf_image(const char* file, const char* path, container_header* header,
         return CONTAINER_REFUSED;
     }
     libewf_handle_t* handle = nullptr;
-    int opened = api.initialize(&handle, &error);
+    int opened = 1;
+    for (int i = 0; i < segment_count && opened == 1; i++) {
+        if (check_companion_file(segments[i], "segment", reason) != 0)
+            opened = 0;
+    }
+    if (opened == 1)
+        opened = api.initialize(&handle, &error);
     if (opened == 1) {
         image->objects.push_back(handle);
         opened = open(handle, segments, segment_count, LIBEWF_OPEN_READ, &error);
@@ -64,7 +71,8 @@ int open_ewf_image(const char* file, const char* path, container_header* header,
     if (free_error)
         api.error_free(&free_error);
     if (opened != 1) {
-        *reason = take_libyal_error(api, &error, "cannot open the image");
+        if (error || reason->empty())
+            *reason = take_libyal_error(api, &error, "cannot open the image");
         if (handle)
             api.free(&handle, &free_error);
         if (free_error)

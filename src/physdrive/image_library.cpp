@@ -3,6 +3,7 @@
 // parents, reading at an offset, the library's error as one line, closing.
 #include "physdrive/image_library.h"
 
+#include <cerrno>
 #include <cstring>
 #include <new>
 
@@ -52,12 +53,6 @@ std::string last_component(const std::string& name)
 {
     size_t slash = name.find_last_of("/\\");
     return slash == std::string::npos ? name : name.substr(slash + 1);
-}
-
-std::string folder_of(const std::string& path)
-{
-    size_t slash = path.find_last_of("/\\");
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
 // The name of the object's parent, or "" when it has none.
@@ -145,6 +140,29 @@ int load_libyal(library_image* image, const char* file, const libyal_table& tabl
     return CONTAINER_UNUSABLE;
 }
 
+std::string file_beside(const std::string& path, const std::string& name)
+{
+    size_t slash = path.find_last_of("/\\");
+    std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    return folder + last_component(name);
+}
+
+int check_companion_file(const std::string& path, const char* what, std::string* reason)
+{
+    errno = 0;
+    drive_handle_t handle = platform_open_path(path.c_str());
+    if (handle == INVALID_DRIVE_HANDLE) {
+        *reason = std::string(what) + " " + path + ": " + (errno != 0 ? strerror(errno) : "cannot be opened");
+        return CONTAINER_REFUSED;
+    }
+    bool medium = platform_is_medium(handle);
+    platform_close_drive(handle);
+    if (medium)
+        return 0;
+    *reason = std::string(what) + " " + path + ": not a regular file or a block device";
+    return CONTAINER_REFUSED;
+}
+
 std::string take_libyal_error(const libyal_api& api, yal_error** error, const char* fallback)
 {
     std::string text;
@@ -191,10 +209,12 @@ int open_libyal_chain(library_image* image, const char* path, container_header* 
             return CONTAINER_REFUSED;
         }
         // Parents are looked for beside their child, never elsewhere.
-        std::string parent_path = folder_of(child_path) + last_component(name);
+        std::string parent_path = file_beside(child_path, name);
         if (depth == 0)
             header->parent = parent_path;
         yal_object* parent = nullptr;
+        if (check_companion_file(parent_path, "parent", reason) != 0)
+            return CONTAINER_REFUSED;
         if (open_object(image, parent_path, &parent, reason) != 0) {
             *reason = "parent " + parent_path + ": " + *reason;
             return CONTAINER_REFUSED;

@@ -80,6 +80,14 @@ void add_libyal_api(libyal_table* table, libyal_api* api, const libyal_names& na
 int load_libyal(library_image* image, const char* file, const libyal_table& table, const container_header& header,
                 std::string* reason);
 
+// The path of the file name (its last part only) in the folder of path.
+std::string file_beside(const std::string& path, const std::string& name);
+// Checks a file the library is about to open for an image (a parent, a
+// segment, an extent) before it does: it must open at once and be a regular
+// file or a disk, so that a FIFO put in its place cannot hold the run. 0, or
+// CONTAINER_REFUSED with reason naming it (what: "parent", "segment", ...).
+int check_companion_file(const std::string& path, const char* what, std::string* reason);
+
 // The library's error as one line (and the error freed); fallback when it
 // says nothing.
 std::string take_libyal_error(const libyal_api& api, yal_error** error, const char* fallback);

@@ -37,22 +37,13 @@ std::string folder_of(const std::string& path)
     return slash == std::string::npos ? std::string(".") : path.substr(0, slash == 0 ? 1 : slash);
 }
 
-// Extent files are read from the descriptor's folder; a name that climbs
-// out of it (an absolute path, a ".." part) is refused before any is opened.
-bool stays_in_folder(const std::string& name)
+// Extent files are read from the descriptor's folder only: a name with a
+// folder in it (an absolute path, a ".." part) is refused before any extent
+// is opened.
+bool is_plain_name(const std::string& name)
 {
-    if (name.empty() || name[0] == '/' || name[0] == '\\' || (name.size() > 1 && name[1] == ':'))
-        return false;
-    size_t start = 0;
-    while (start <= name.size()) {
-        size_t end = name.find_first_of("/\\", start);
-        if (end == std::string::npos)
-            end = name.size();
-        if (name.compare(start, end - start, "..") == 0)
-            return false;
-        start = end + 1;
-    }
-    return true;
+    return !name.empty() && name.find_first_of("/\\") == std::string::npos && name != "." && name != ".." &&
+           !(name.size() > 1 && name[1] == ':');
 }
 
 // The name of extent i, or "" when the library tells none.
@@ -95,10 +86,12 @@ int open_extents(const extent_calls& calls, const libyal_api& api, libvmdk_handl
         std::string name = extent_name(calls, api, handle, i, reason);
         if (!reason->empty())
             return CONTAINER_REFUSED;
-        if (!name.empty() && !stays_in_folder(name)) {
-            *reason = "libvmdk: extent file " + name + " lies outside the descriptor's folder";
+        if (!name.empty() && !is_plain_name(name)) {
+            *reason = "libvmdk: extent file " + name + " is not in the descriptor's folder";
             return CONTAINER_REFUSED;
         }
+        if (!name.empty() && check_companion_file(file_beside(path, name), "extent", reason) != 0)
+            return CONTAINER_REFUSED;
     }
     std::string folder = folder_of(path);
     if (calls.set_path(handle, folder.c_str(), folder.size(), &error) != 1 ||
