@@ -6,7 +6,9 @@
 //   characters and the terminator, hence the 27-byte buffer of format.h).
 // - Device text reaches a terminal: a control byte (01h-1Fh, 7Fh) inside a
 //   field is copied as '.'; a zero byte still ends the field and bytes 80h-FFh
-//   are copied as they are (Shift-JIS names keep their bytes).
+//   are copied as they are (Shift-JIS names keep their bytes), except a byte
+//   80h-9Fh right after C2h, which with it would be a C1 control to a UTF-8
+//   terminal.
 #include "format/format.h"
 
 // Writes the decimal digits of value into out, least significant first, then
@@ -70,7 +72,8 @@ char* copy_padded_field(char* dest, const void* source, int width)
     int i = 0;
     for (; i < width && s[i] != 0; i++) {
         uint8_t c = s[i];
-        dest[i] = (c < 0x20 || c == 0x7F) ? '.' : char(c);
+        bool c1_pair = i > 0 && uint8_t(dest[i - 1]) == 0xC2 && c >= 0x80 && c <= 0x9F;
+        dest[i] = (c < 0x20 || c == 0x7F || c1_pair) ? '.' : char(c);
     }
     for (; i < width; i++)
         dest[i] = ' ';
@@ -84,4 +87,22 @@ char* copy_trimmed_field(char* dest, const void* source, int width)
     for (int i = width - 1; i >= 0 && dest[i] == ' '; i--)
         dest[i] = 0;
     return dest;
+}
+
+std::string visible_text(std::string_view text)
+{
+    static const char hex[] = "0123456789ABCDEF";
+    std::string shown;
+    shown.reserve(text.size());
+    for (char ch : text) {
+        auto c = static_cast<uint8_t>(ch);
+        if (is_printable_byte(c)) {
+            shown += ch;
+        } else {
+            shown += "\\x";
+            shown += hex[c >> 4];
+            shown += hex[c & 15];
+        }
+    }
+    return shown;
 }
