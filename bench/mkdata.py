@@ -19,6 +19,10 @@ boot sectors hold data, every other sector stays a hole.
   bus/bus.bus    8 adapters x 7 targets x 8 LUNs, every unit a disk that
                  answers every mode page, vital product data page, both
                  defect lists and its capacity; the medium is bus/unit.img
+  units200k.bus  200,000 units in 1,000,000 lines, each answering INQUIRY
+                 and READ CAPACITY
+  chain.bus      one disk whose medium is chain100k.img (bench/run records
+                 its trace, 100,000 READ answers, and replays it)
 """
 import os
 import struct
@@ -248,6 +252,19 @@ def write_bus(folder):
         f.write("\n".join(lines) + "\n")
 
 
+def write_units(path, count):
+    with open(path, "w") as f:
+        for n in range(count):
+            f.write("unit %d:%d:%d\n  on 12 00\n    data 00 00 02 02 1F 00 00 00 \"BENCH\"\n"
+                    "  on 25\n    data 00 00 FF FF 00 00 02 00\n" % (n >> 16, (n >> 8) & 0xFF, n & 0xFF))
+
+
+def write_chain_bus(path, image):
+    with open(path, "w") as f:
+        f.write("unit 0:0:0\n  image %s 512\n  on 12 00\n"
+                "    data 00 00 02 02 1F 00 00 00 \"BENCH   \" \"CHAIN DISK      \" \"1.00\"\n" % image)
+
+
 def main():
     if len(sys.argv) != 2:
         sys.stderr.write("usage: mkdata.py DIR\n")
@@ -260,6 +277,8 @@ def main():
     write_big(os.path.join(out, "big.img"))
     write_disk60(os.path.join(out, "disk60.img"))
     write_bus(os.path.join(out, "bus"))
+    write_units(os.path.join(out, "units200k.bus"), 200000)
+    write_chain_bus(os.path.join(out, "chain.bus"), "chain100k.img")
     return 0
 
 

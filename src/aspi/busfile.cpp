@@ -4,10 +4,13 @@
 // replay side of -trace.
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
+#include <new>
 #include <set>
-#include <sstream>
 #include <string>
+#include <system_error>
+#include <vector>
 
 #include "aspi/aspi.h"
 #include "aspi/busfile.h"
@@ -28,43 +31,6 @@ struct bus_manager {
 };
 
 bus_description& bus_of(void* context) { return static_cast<bus_manager*>(context)->bus; }
-
-bool pattern_matches(const bus_answer& a, const uint8_t* cdb, int cdb_length)
-{
-    for (size_t i = 0; i < a.pattern.size(); i++) {
-        if (a.pattern[i] < 0)
-            continue;
-        if (int(i) >= cdb_length)
-            return false;
-        uint8_t mask = i == 1 ? 0x1F : 0xFF; // the LUN bits are never compared
-        if ((cdb[i] & mask) != (uint8_t(a.pattern[i]) & mask))
-            return false;
-    }
-    return true;
-}
-
-bus_answer* choose_answer(bus_unit& unit, const uint8_t* cdb, int cdb_length)
-{
-    bus_answer* best_unused = nullptr;
-    bus_answer* best_last = nullptr;
-    int best_unused_score = -1, best_last_score = -1;
-    for (auto& a : unit.answers) {
-        if (!pattern_matches(a, cdb, cdb_length))
-            continue;
-        if (!a.used && a.compared > best_unused_score) {
-            best_unused = &a;
-            best_unused_score = a.compared;
-        }
-        if (a.compared >= best_last_score) {
-            best_last = &a;
-            best_last_score = a.compared;
-        }
-    }
-    // An unused answer wins only if it is as specific as the best one.
-    if (best_unused && best_unused_score >= best_last_score)
-        return best_unused;
-    return best_last;
-}
 
 // The sense of the answers the manager makes up itself: 18 bytes of fixed
 // format, as most units send.
@@ -164,13 +130,12 @@ void bus_execute(void* context, const srb_exec& request, request_outcome* outcom
         set_sense(outcome, 0x06, 0x29);
         return;
     }
-    bus_answer* a = choose_answer(*unit, request.cdb, request.cdb_length);
+    bus_answer* a = choose_bus_answer(*unit, request.cdb, request.cdb_length);
     if (!a) {
         if (!answer_from_image(*unit, request, outcome))
             set_sense(outcome, 0x05, 0x20); // invalid command operation code
         return;
     }
-    a->used = true;
     if (a->hang) {
         outcome->kind = OUTCOME_NEVER;
         return;
@@ -217,6 +182,45 @@ std::string folder_of(const std::string& path)
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// The whole file, up to BUS_FILE_LIMIT bytes: 0, or -1 with error set. The
+// size the stream claims is not trusted (a directory claims any, a device
+// or a pipe none); the file is read in pieces until it ends.
+int read_bus_file(const char* path, std::string* text, std::string* error)
+{
+    std::error_code failed;
+    if (std::filesystem::is_directory(path, failed)) {
+        *error = std::string(path) + ": cannot read the bus file (a directory)";
+        return -1;
+    }
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        *error = std::string(path) + ": cannot open the bus file";
+        return -1;
+    }
+    in.seekg(0, std::ios::end);
+    std::streamoff size = in.tellg();
+    in.seekg(0, std::ios::beg);
+    in.clear();
+    if (size > 0 && uint64_t(size) <= BUS_FILE_LIMIT)
+        text->reserve(size_t(size));
+    std::vector<char> piece(1 << 16);
+    while (in) {
+        in.read(piece.data(), std::streamsize(piece.size()));
+        size_t got = size_t(in.gcount());
+        if (text->size() + got > BUS_FILE_LIMIT) {
+            *error = std::string(path) + ": the bus file is larger than " + std::to_string(BUS_FILE_LIMIT >> 20) +
+                     " MiB";
+            return -1;
+        }
+        text->append(piece.data(), got);
+    }
+    if (in.bad()) {
+        *error = std::string(path) + ": cannot read the bus file";
+        return -1;
+    }
+    return 0;
+}
+
 } // namespace
 
 std::vector<std::string> bus_file_images(const aspi_manager* manager)
@@ -249,26 +253,15 @@ const aspi_manager* load_bus_text(const std::string& text, const char* name, con
 
 const aspi_manager* load_bus_file(const char* path, std::string* error)
 {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        *error = std::string(path) + ": cannot open the bus file";
+    // Every size a bus file asks for is bounded, but memory may still run
+    // out below the bounds (a low ulimit): that is one line, not an abort.
+    try {
+        std::string text;
+        if (read_bus_file(path, &text, error) != 0)
+            return nullptr;
+        return load_bus_text(text, path, folder_of(path).c_str(), error);
+    } catch (const std::bad_alloc&) {
+        *error = std::string(path) + ": not enough memory for the bus file";
         return nullptr;
     }
-    // Read into one string of the file's size; a stream without a size
-    // (a pipe) is read through a string stream.
-    std::string text;
-    in.seekg(0, std::ios::end);
-    std::streamoff size = in.tellg();
-    in.seekg(0, std::ios::beg);
-    if (size > 0 && in) {
-        text.resize(size_t(size));
-        in.read(&text[0], size);
-        text.resize(size_t(in.gcount()));
-    } else {
-        in.clear();
-        std::stringstream whole;
-        whole << in.rdbuf();
-        text = whole.str();
-    }
-    return load_bus_text(text, path, folder_of(path).c_str(), error);
 }

@@ -5,6 +5,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "aspi/aspi.h"
@@ -23,6 +24,29 @@ struct bus_answer {
     bool used = false;
 };
 
+// What one bus file may ask of the tool (docs/bus-file.md, "Limits").
+constexpr uint64_t BUS_FILE_LIMIT = uint64_t(256) << 20;   // bytes of the file
+constexpr size_t BUS_LINE_LIMIT = size_t(4) << 20;         // bytes of one line
+constexpr uint64_t BUS_MEMORY_LIMIT = uint64_t(256) << 20; // what its description holds
+constexpr uint64_t BUS_ITEM_COST = 256;                    // a unit, answer or block beside its bytes
+constexpr size_t BUS_SHAPE_LIMIT = 256;                    // kinds of pattern in one unit
+
+// The answers of one unit whose patterns compare the same positions (the
+// same length, the same ".." places), found by the bytes they compare. A
+// group holds the answers of one pattern in file order; those before
+// next_unused have been used, the others not.
+struct answer_group {
+    std::vector<uint32_t> members;
+    size_t next_unused = 0;
+};
+
+struct answer_shape {
+    int length = 0;
+    uint32_t wildcards = 0; // bit i: position i matches any byte
+    int compared = 0;
+    std::unordered_map<std::string, answer_group> groups;
+};
+
 struct bus_unit {
     int adapter = 0, target = 0, lun = 0;
     std::string image_path;
@@ -36,6 +60,7 @@ struct bus_unit {
     std::map<uint64_t, std::vector<uint8_t>> blocks;
     long attention = 0;
     std::vector<bus_answer> answers;
+    std::vector<answer_shape> shapes; // the answers indexed (index_bus_answers)
 };
 
 struct bus_adapter {
@@ -49,15 +74,26 @@ struct bus_description {
     int adapter_count = 1;
     std::map<int, bus_adapter> adapters;
     std::vector<std::unique_ptr<bus_unit>> units;
+    std::unordered_map<uint32_t, bus_unit*> unit_index; // by address
     // The line "end interrupted" of the trace of an interrupted run, or 0.
     int interrupted_line = 0;
 };
 
 // Parses bus file text into bus; name is the file's name in messages and
-// base_dir the folder that relative image paths start from. Returns 0, or
-// -1 with error set to "NAME:LINE: reason".
+// base_dir the folder that relative image paths start from (and may not
+// leave). Returns 0, or -1 with error set to "NAME:LINE: reason", the file's
+// text in it made visible.
 int parse_bus_text(const std::string& text, const char* name, const char* base_dir, bus_description* bus,
                    std::string* error);
 
 // The unit described at an address, or null.
 bus_unit* find_bus_unit(bus_description& bus, int adapter, int target, int lun);
+// Adds a unit at an address that has none.
+bus_unit* add_bus_unit(bus_description& bus, int adapter, int target, int lun);
+
+// Sorts the unit's answers into shapes and groups; -1 when they come in more
+// than BUS_SHAPE_LIMIT shapes.
+int index_bus_answers(bus_unit* unit);
+// The answer to a command block (docs/bus-file.md, "Answers"), marked used;
+// null when no pattern matches. Costs one look-up per shape of the unit.
+bus_answer* choose_bus_answer(bus_unit& unit, const uint8_t* cdb, int cdb_length);

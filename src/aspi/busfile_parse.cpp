@@ -3,11 +3,14 @@
 // the block it belongs to and the function that reads its arguments.
 #include <cctype>
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "aspi/busfile.h"
 #include "aspi/trace_file.h"
+#include "format/format.h"
 
 namespace {
 
@@ -29,12 +32,24 @@ struct parser {
     std::map<std::string, std::shared_ptr<container_image>> images; // by path
     bool is_trace = false; // a trace line: the file must end with its end line
     int end_line = 0;      // where the end line stands, 0 before it
+    std::filesystem::path real_base; // base_dir with links followed, once known
+    uint64_t held = 0;               // what the description holds, in bytes
 
+    // Reasons carry words of the file: their bytes are made visible.
     bool fail(const std::string& reason)
     {
         if (error.empty())
-            error = name + ":" + std::to_string(line) + ": " + reason;
+            error = name + ":" + std::to_string(line) + ": " + visible_text(reason);
         return false;
+    }
+
+    // Counts what the description will hold; false (error set) past the bound.
+    bool charge(uint64_t bytes)
+    {
+        held += bytes;
+        return held <= BUS_MEMORY_LIMIT ||
+               fail("the units and answers of this bus file take more than " +
+                    std::to_string(BUS_MEMORY_LIMIT >> 20) + " MiB");
     }
 };
 
@@ -119,6 +134,7 @@ bool parse_decimal(const std::string& text, uint32_t limit, uint32_t* value)
 // A byte list from tokens[first..]: hex bytes, quoted texts, "zeros N".
 bool parse_bytes(parser& p, const tokens_t& tokens, size_t first, std::vector<uint8_t>* out)
 {
+    size_t before = out->size();
     for (size_t i = first; i < tokens.size(); i++) {
         const token& t = tokens[i];
         if (t.quoted) {
@@ -138,7 +154,7 @@ bool parse_bytes(parser& p, const tokens_t& tokens, size_t first, std::vector<ui
         if (out->size() > (1u << 20))
             return p.fail("byte list longer than 1 MiB");
     }
-    return true;
+    return p.charge(out->size() - before);
 }
 
 bool parse_address(const std::string& text, int* adapter, int* target, int* lun)
@@ -226,12 +242,52 @@ bool read_unit(parser& p, const tokens_t& tokens)
     p.block_data = nullptr;
     p.unit = find_bus_unit(p.bus, a, t, l);
     if (!p.unit) {
-        p.bus.units.push_back(std::make_unique<bus_unit>());
-        p.unit = p.bus.units.back().get();
-        p.unit->adapter = a;
-        p.unit->target = t;
-        p.unit->lun = l;
+        if (!p.charge(BUS_ITEM_COST))
+            return false;
+        p.unit = add_bus_unit(p.bus, a, t, l);
     }
+    return true;
+}
+
+// True when base, a folder with links followed, holds path.
+bool lies_within(const std::filesystem::path& base, const std::filesystem::path& path)
+{
+    auto b = base.begin();
+    auto q = path.begin();
+    for (; b != base.end(); ++b, ++q) {
+        // "/" canonical ends in an empty element on some systems.
+        if (b->empty())
+            continue;
+        if (q == path.end() || *q != *b)
+            return false;
+    }
+    return q != path.end();
+}
+
+// An image is a regular file (a FIFO would hold the run in open(), a
+// device is no image of a unit), and a relative path (as written) stays
+// inside the bus file's folder, whatever links lead there: a bus file sent
+// from elsewhere cannot climb out with "..". An absolute path is taken as
+// it stands.
+bool check_image_path(parser& p, const std::string& written, const std::string& path)
+{
+    namespace fs = std::filesystem;
+    std::error_code failed;
+    fs::file_status status = fs::status(path, failed);
+    if (failed || !fs::exists(status))
+        return p.fail("cannot open image " + path);
+    if (!fs::is_regular_file(status))
+        return p.fail("image " + path + " is not a regular file");
+    if (fs::path(written).has_root_path())
+        return true;
+    if (p.real_base.empty()) {
+        p.real_base = fs::canonical(p.base_dir.empty() ? "." : p.base_dir, failed);
+        if (failed)
+            return p.fail("cannot find the folder of the bus file");
+    }
+    fs::path real = fs::canonical(path, failed);
+    if (failed || !lies_within(p.real_base, real))
+        return p.fail("image " + path + " lies outside the folder of the bus file");
     return true;
 }
 
@@ -245,6 +301,8 @@ bool read_image(parser& p, const tokens_t& tokens)
     std::string path = tokens[1].text;
     if (!path.empty() && path[0] != '/' && !p.base_dir.empty())
         path = p.base_dir + "/" + path;
+    if (!check_image_path(p, tokens[1].text, path))
+        return false;
     // One open file per image, whatever the number of units that read it:
     // a bus of hundreds of units does not run out of file handles. The file
     // is read through its container (a raw file as it is).
@@ -291,6 +349,8 @@ bool read_on(parser& p, const tokens_t& tokens)
     uint32_t v;
     if (tokens.size() < 2 || tokens.size() > 17)
         return p.fail("on needs 1 to 16 command block bytes");
+    if (!p.charge(BUS_ITEM_COST))
+        return false;
     for (size_t i = 1; i < tokens.size(); i++) {
         if (tokens[i].text == "..") {
             a.pattern.push_back(-1);
@@ -336,6 +396,8 @@ bool read_block(parser& p, const tokens_t& tokens)
         return p.fail("block needs a decimal block number");
     if (number >= p.unit->image_blocks)
         return p.fail("block " + std::to_string(number) + " lies past the end of the medium");
+    if (!p.charge(BUS_ITEM_COST))
+        return false;
     auto entry = p.unit->blocks.emplace(number, std::vector<uint8_t>());
     if (!entry.second)
         return p.fail("block " + std::to_string(number) + " is described twice");
@@ -463,14 +525,6 @@ bool parse_line(parser& p, const tokens_t& tokens)
 
 } // namespace
 
-bus_unit* find_bus_unit(bus_description& bus, int adapter, int target, int lun)
-{
-    for (auto& u : bus.units)
-        if (u->adapter == adapter && u->target == target && u->lun == lun)
-            return u.get();
-    return nullptr;
-}
-
 int parse_bus_text(const std::string& text, const char* name, const char* base_dir, bus_description* bus,
                    std::string* error)
 {
@@ -479,14 +533,21 @@ int parse_bus_text(const std::string& text, const char* name, const char* base_d
     p.base_dir = base_dir ? base_dir : "";
     std::string line_text;
     tokens_t tokens;
+    // A byte order mark at the start, as editors write, is blank space.
+    size_t start = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
     // Line by line out of the text itself, without a copy of it.
-    for (size_t start = 0; start < text.size();) {
+    while (start < text.size()) {
         size_t end = text.find('\n', start);
         if (end == std::string::npos)
             end = text.size();
+        p.line++;
+        if (end - start > BUS_LINE_LIMIT) {
+            p.fail("line longer than " + std::to_string(BUS_LINE_LIMIT >> 20) + " MiB");
+            *error = p.error;
+            return -1;
+        }
         line_text.assign(text, start, end - start);
         start = end + 1;
-        p.line++;
         tokens.clear();
         if (!split_line(p, line_text, &tokens) || (!tokens.empty() && !parse_line(p, tokens))) {
             *error = p.error;
@@ -498,6 +559,14 @@ int parse_bus_text(const std::string& text, const char* name, const char* base_d
     if (p.is_trace && !p.end_line) {
         *error = p.name + ":" + std::to_string(p.line) + ": the trace is cut short: it has no end line";
         return -1;
+    }
+    for (auto& unit : p.bus.units) {
+        if (index_bus_answers(unit.get()) != 0) {
+            *error = p.name + ": unit " + std::to_string(unit->adapter) + ":" + std::to_string(unit->target) + ":" +
+                     std::to_string(unit->lun) + " has answers of more than " + std::to_string(BUS_SHAPE_LIMIT) +
+                     " kinds of pattern (lengths and '..' places)";
+            return -1;
+        }
     }
     *bus = std::move(p.bus);
     return 0;
