@@ -89,8 +89,9 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${VEXUM_PACKAGE_MAINTAINER}")
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-# Depends is computed from the binary's shared libraries (libc, libstdc++,
-# and libiscsi where it is linked).
+# Depends is computed from the binary's shared libraries (libc, libstdc++).
+# libiscsi is loaded only by a run that scans an iSCSI portal: the package
+# recommends it.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The image libraries are loaded only when an image of their format is
 # opened, so dpkg-shlibdeps does not see them: the package suggests them
@@ -103,6 +104,11 @@ foreach(soname IN LISTS vexum_image_library_sonames)
 endforeach()
 string(REPLACE ";" ", " vexum_suggests "${vexum_suggests}")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "${vexum_suggests}")
+# libiscsi likewise, loaded only by a run that scans a portal: recommended,
+# since scanning portals is one of the tool's jobs.
+if(VEXUM_LIBISCSI_SONAME MATCHES "^(lib[a-z]+)\\.so\\.([0-9]+)$")
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS ${CMAKE_MATCH_1}${CMAKE_MATCH_2})
+endif()
 
 find_program(VEXUM_DPKG dpkg)
 if(VEXUM_DPKG)

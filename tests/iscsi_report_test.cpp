@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -328,6 +329,48 @@ TEST_F(IscsiReport, ChapCredentialsFromTheUrl)
     EXPECT_EQ(bad.err.find("vexum-secret-1"), std::string::npos) << bad.err;
     EXPECT_NE(bad.err.find("scanner%***@"), std::string::npos) << bad.err;
 
+    EXPECT_EQ(rig_tgtadm(rig, "--mode account --op unbind --tid 2 --user scanner"), 0);
+    EXPECT_EQ(rig_tgtadm(rig, "--mode account --op delete --user scanner"), 0);
+}
+
+// The secret may come from VEXUM_ISCSI_SECRET instead of the command line,
+// for a URL that names the user alone; a secret in the URL comes first.
+TEST_F(IscsiReport, ChapSecretFromTheEnvironment)
+{
+    ASSERT_EQ(rig_tgtadm(rig, "--mode account --op new --user scanner --password vexum-secret-2"), 0);
+    ASSERT_EQ(rig_tgtadm(rig, "--mode account --op bind --tid 2 --user scanner"), 0);
+    const std::string url = "iscsi://scanner@127.0.0.1:" + std::to_string(rig.port) + "/" TGT_RIG_SECOND;
+    const std::string refused = "vexum: iSCSI target " TGT_RIG_SECOND " at " + portal() + ": login refused: ";
+    const std::string found =
+        adapter_line(portal()) + device_line("0)ID:0-1", "SECOND-CD       ", "1.0 ", "Removable", "CD-ROM device");
+    struct scoped_secret {
+        explicit scoped_secret(const char* value) { setenv("VEXUM_ISCSI_SECRET", value, 1); }
+        ~scoped_secret() { unsetenv("VEXUM_ISCSI_SECRET"); }
+    };
+
+    run_result none = run_binary({"-iscsi", url, "-scsi", "0:0:1"});
+    EXPECT_EQ(none.out, adapter_line(portal()));
+    EXPECT_EQ(none.err.rfind(refused, 0), 0u) << none.err;
+    {
+        scoped_secret secret("vexum-secret-2");
+        run_result right = run_binary({"-iscsi", url, "-scsi", "0:0:1"});
+        EXPECT_EQ(right.exit_code, 0);
+        EXPECT_EQ(right.out, found);
+        EXPECT_EQ(right.err, "");
+        // The URL's own secret is used before the environment's.
+        std::string url_secret = url;
+        url_secret.replace(url.find('@'), 1, "%wrong-secret@");
+        run_result wrong = run_binary({"-iscsi", url_secret, "-scsi", "0:0:1"});
+        EXPECT_EQ(wrong.out, adapter_line(portal()));
+        EXPECT_EQ(wrong.err.rfind(refused, 0), 0u) << wrong.err;
+    }
+    {
+        scoped_secret secret("wrong-secret");
+        run_result wrong = run_binary({"-iscsi", url, "-scsi", "0:0:1"});
+        EXPECT_EQ(wrong.out, adapter_line(portal()));
+        EXPECT_EQ(wrong.err.rfind(refused, 0), 0u) << wrong.err;
+        EXPECT_EQ(wrong.err.find("wrong-secret"), std::string::npos) << wrong.err;
+    }
     EXPECT_EQ(rig_tgtadm(rig, "--mode account --op unbind --tid 2 --user scanner"), 0);
     EXPECT_EQ(rig_tgtadm(rig, "--mode account --op delete --user scanner"), 0);
 }

@@ -116,6 +116,33 @@ TEST(IscsiPortal, BuildWithoutLibraryNamesTheLack)
     EXPECT_NE(error.find("no iSCSI support"), std::string::npos) << error;
 }
 
+// libiscsi is loaded by a run that names a portal, and by no other: the
+// dynamic loader's own account of the files it maps says so.
+TEST(IscsiLibrary, LoadedOnlyByARunThatNamesAPortal)
+{
+    std::string error;
+    const aspi_manager* m = open_iscsi_manager({"127.0.0.1"}, &error);
+    if (!m)
+        GTEST_SKIP() << "this build cannot scan iSCSI portals: " << error;
+    release_aspi_manager(m);
+    std::string sample = std::string(VEXUM_SOURCE_DIR) + "/samples/sample.bus";
+    // What the loader says (its standard error) of one run.
+    auto loaded = [](const std::string& args) {
+        return shell_output("(LD_DEBUG=files '" + std::string(VEXUM_BINARY) + "' " + args + " 2>&1 >/dev/null)");
+    };
+    std::string scan = loaded("-bus '" + sample + "' -ldpo");
+    if (scan.find("file=libc.so") == std::string::npos)
+        GTEST_SKIP() << "the dynamic loader gives no account of its files here";
+    EXPECT_EQ(scan.find("libiscsi"), std::string::npos) << scan;
+    std::string usage = loaded("-?");
+    EXPECT_EQ(usage.find("libiscsi"), std::string::npos) << usage;
+    // A portal on a closed port of this machine: the library is loaded, the
+    // portal reads as no unit.
+    std::string portal = loaded("-iscsi 127.0.0.1:1");
+    EXPECT_NE(portal.find("file=libiscsi.so"), std::string::npos) << portal;
+    EXPECT_NE(portal.find("vexum: iSCSI portal 127.0.0.1:1: cannot connect"), std::string::npos) << portal;
+}
+
 TEST(IscsiPortal, PrintableKeepsOneLine)
 {
     EXPECT_EQ(make_printable(std::string("a\nb\x7f\x80\tc", 7)), "a.b...c");

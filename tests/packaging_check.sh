@@ -262,6 +262,17 @@ package_contents)
         fi
     done
     echo "Depends: $depends"
+    # A build with iSCSI loads libiscsi at run time: the package recommends
+    # the package that holds it.
+    if ! "$vexum" -iscsi 'no portal' 2>&1 | grep -q 'no iSCSI support'; then
+        recommends=$(field Recommends)
+        holder=""
+        for p in $(tr ',|' '\n\n' <<<"$recommends" | awk '{ print $1 }'); do
+            dpkg -L "$p" 2>/dev/null | grep -q '/libiscsi\.so\.[0-9]*$' && holder=$p
+        done
+        [ -n "$holder" ] || fail "Recommends '$recommends' names no package holding libiscsi"
+        echo "Recommends: $recommends"
+    fi
 
     listing=$(dpkg-deb -c "$deb")
     files=$(awk '$1 !~ /^d/ { print $6 }' <<<"$listing" | sed 's|^\./||' | sort)

@@ -9,6 +9,10 @@
 // one wait and then reads as "no unit" (selection time-out) for all of its
 // addresses. Each portal or target that fails gets one line on the error
 // stream naming it and the reason.
+//
+// libiscsi is loaded when the manager is opened, that is only in a run that
+// names a portal; every call into it goes through the table of functions
+// that the load fills.
 #include <poll.h>
 #include <sys/socket.h>
 
@@ -25,6 +29,21 @@
 #include "aspi/iscsi_portal.h"
 #include "aspi/manager.h"
 #include "format/output.h"
+#include "library/library.h"
+
+// The functions of libiscsi that the manager calls.
+struct iscsi_api {
+#define VEXUM_ISCSI_FUNCTIONS(F)                                                                                    \
+    F(iscsi_create_context) F(iscsi_destroy_context) F(iscsi_set_session_type) F(iscsi_set_targetname)               \
+    F(iscsi_set_header_digest) F(iscsi_set_initiator_username_pwd) F(iscsi_set_noautoreconnect)                     \
+    F(iscsi_set_reconnect_max_retries) F(iscsi_set_timeout) F(iscsi_connect_async) F(iscsi_login_async)             \
+    F(iscsi_logout_async) F(iscsi_discovery_async) F(iscsi_get_fd) F(iscsi_which_events) F(iscsi_service)           \
+    F(iscsi_get_error) F(iscsi_scsi_command_async) F(scsi_create_task) F(scsi_free_scsi_task)                       \
+    F(scsi_task_add_data_in_buffer)
+#define VEXUM_ISCSI_SLOT(name) decltype(&::name) name = nullptr;
+    VEXUM_ISCSI_FUNCTIONS(VEXUM_ISCSI_SLOT)
+#undef VEXUM_ISCSI_SLOT
+};
 
 namespace {
 
@@ -51,17 +70,22 @@ struct portal_adapter {
 struct iscsi_manager {
     aspi_manager record;
     std::vector<portal_adapter> adapters;
+    iscsi_api lib;
+    loaded_library library;
 };
 
-std::vector<portal_adapter>& adapters_of(void* context) { return static_cast<iscsi_manager*>(context)->adapters; }
+iscsi_manager& manager_of(void* context) { return *static_cast<iscsi_manager*>(context); }
+
+std::vector<portal_adapter>& adapters_of(void* context) { return manager_of(context).adapters; }
 
 // Destroys the context when the holder goes out of scope.
 struct context_holder {
+    const iscsi_api& lib;
     iscsi_context* context = nullptr;
     ~context_holder()
     {
         if (context)
-            iscsi_destroy_context(context);
+            lib.iscsi_destroy_context(context);
     }
     iscsi_context* release()
     {
@@ -103,7 +127,7 @@ enum wait_result { WAIT_DONE = 0, WAIT_TIMED_OUT = 1, WAIT_BROKEN = 2 };
 
 // Drives the context until the callback has run or the limit has passed.
 // The library's own task time-out is serviced on every turn.
-wait_result run_until_finished(iscsi_context* context, wait_state* state, unsigned limit_ms)
+wait_result run_until_finished(const iscsi_api& lib, iscsi_context* context, wait_state* state, unsigned limit_ms)
 {
     const long long deadline = now_ms() + limit_ms;
     while (!state->finished) {
@@ -112,8 +136,8 @@ wait_result run_until_finished(iscsi_context* context, wait_state* state, unsign
             return WAIT_TIMED_OUT;
         int slice = int(std::min<long long>(left, 200));
         pollfd pfd{};
-        pfd.fd = iscsi_get_fd(context);
-        pfd.events = short(iscsi_which_events(context));
+        pfd.fd = lib.iscsi_get_fd(context);
+        pfd.events = short(lib.iscsi_which_events(context));
         // No events wanted (or no socket): just wait the slice out.
         int n = poll(&pfd, pfd.fd >= 0 && pfd.events ? 1 : 0, slice);
         if (n < 0) {
@@ -128,7 +152,7 @@ wait_result run_until_finished(iscsi_context* context, wait_state* state, unsign
             if (getsockopt(pfd.fd, SOL_SOCKET, SO_ERROR, &code, &length) == 0 && code != 0)
                 state->socket_error = code;
         }
-        if (iscsi_service(context, n > 0 ? pfd.revents : 0) < 0 && !state->finished)
+        if (lib.iscsi_service(context, n > 0 ? pfd.revents : 0) < 0 && !state->finished)
             return WAIT_BROKEN;
     }
     return WAIT_DONE;
@@ -142,99 +166,99 @@ std::string seconds_text(unsigned ms)
     return std::to_string(s) + (s == 1 ? " second" : " seconds");
 }
 
-std::string library_error(iscsi_context* context, const char* fallback)
+std::string library_error(const iscsi_api& lib, iscsi_context* context, const char* fallback)
 {
-    const char* text = context ? iscsi_get_error(context) : nullptr;
+    const char* text = context ? lib.iscsi_get_error(context) : nullptr;
     return make_printable(text && *text ? text : fallback);
 }
 
 // Why a connection failed: the socket's own error ("Connection refused")
 // where it reported one, else what the library says.
-std::string connect_error(iscsi_context* context, const wait_state& state)
+std::string connect_error(const iscsi_api& lib, iscsi_context* context, const wait_state& state)
 {
     if (state.socket_error != 0)
         return make_printable(std::strerror(state.socket_error));
-    return library_error(context, "connection failed");
+    return library_error(lib, context, "connection failed");
 }
 
 // Connects and logs in, to the portal's discovery session (target empty) or
 // to one target. Returns the logged-in context, or null with the reason and
 // whether the peer stayed silent.
-iscsi_context* open_session(const portal_adapter& adapter, const std::string& target, std::string* reason,
+iscsi_context* open_session(const iscsi_api& lib, const portal_adapter& adapter, const std::string& target, std::string* reason,
                             bool* silent)
 {
     *silent = false;
-    context_holder holder;
-    holder.context = iscsi_create_context(initiator_name);
+    context_holder holder{lib};
+    holder.context = lib.iscsi_create_context(initiator_name);
     iscsi_context* context = holder.context;
     if (!context) {
         *reason = "cannot create an iSCSI context";
         return nullptr;
     }
     const bool discovery = target.empty();
-    iscsi_set_session_type(context, discovery ? ISCSI_SESSION_DISCOVERY : ISCSI_SESSION_NORMAL);
-    if (!discovery && iscsi_set_targetname(context, target.c_str()) != 0) {
-        *reason = library_error(context, "target name refused");
+    lib.iscsi_set_session_type(context, discovery ? ISCSI_SESSION_DISCOVERY : ISCSI_SESSION_NORMAL);
+    if (!discovery && lib.iscsi_set_targetname(context, target.c_str()) != 0) {
+        *reason = library_error(lib, context, "target name refused");
         return nullptr;
     }
-    iscsi_set_header_digest(context, ISCSI_HEADER_DIGEST_NONE_CRC32C);
+    lib.iscsi_set_header_digest(context, ISCSI_HEADER_DIGEST_NONE_CRC32C);
     if (!adapter.portal.user.empty() &&
-        iscsi_set_initiator_username_pwd(context, adapter.portal.user.c_str(), adapter.portal.password.c_str()) != 0) {
-        *reason = library_error(context, "user name refused");
+        lib.iscsi_set_initiator_username_pwd(context, adapter.portal.user.c_str(), adapter.portal.password.c_str()) != 0) {
+        *reason = library_error(lib, context, "user name refused");
         return nullptr;
     }
     // Failures are reported, not hidden behind reconnection attempts.
-    iscsi_set_noautoreconnect(context, 1);
-    iscsi_set_reconnect_max_retries(context, 0);
-    iscsi_set_timeout(context, int((limit_ms() + 999) / 1000));
+    lib.iscsi_set_noautoreconnect(context, 1);
+    lib.iscsi_set_reconnect_max_retries(context, 0);
+    lib.iscsi_set_timeout(context, int((limit_ms() + 999) / 1000));
 
     wait_state connected;
-    if (iscsi_connect_async(context, adapter.portal.address.c_str(), note_finished, &connected) != 0) {
-        *reason = "cannot connect: " + library_error(context, "unknown error");
+    if (lib.iscsi_connect_async(context, adapter.portal.address.c_str(), note_finished, &connected) != 0) {
+        *reason = "cannot connect: " + library_error(lib, context, "unknown error");
         return nullptr;
     }
-    wait_result r = run_until_finished(context, &connected, limit_ms());
+    wait_result r = run_until_finished(lib, context, &connected, limit_ms());
     if (r == WAIT_TIMED_OUT) {
         *silent = true;
         *reason = "no connection within " + seconds_text(limit_ms());
         return nullptr;
     }
     if (r != WAIT_DONE || connected.status != SCSI_STATUS_GOOD) {
-        *reason = "cannot connect: " + connect_error(context, connected);
+        *reason = "cannot connect: " + connect_error(lib, context, connected);
         return nullptr;
     }
 
     wait_state logged_in;
-    if (iscsi_login_async(context, note_finished, &logged_in) != 0) {
-        *reason = "login failed: " + library_error(context, "unknown error");
+    if (lib.iscsi_login_async(context, note_finished, &logged_in) != 0) {
+        *reason = "login failed: " + library_error(lib, context, "unknown error");
         return nullptr;
     }
-    r = run_until_finished(context, &logged_in, limit_ms());
+    r = run_until_finished(lib, context, &logged_in, limit_ms());
     if (r == WAIT_TIMED_OUT || (r == WAIT_DONE && logged_in.status == SCSI_STATUS_TIMEOUT)) {
         *silent = true;
         *reason = "no answer to the login within " + seconds_text(limit_ms());
         return nullptr;
     }
     if (r != WAIT_DONE || logged_in.status != SCSI_STATUS_GOOD) {
-        *reason = "login refused: " + library_error(context, "login failed");
+        *reason = "login refused: " + library_error(lib, context, "login failed");
         return nullptr;
     }
     return holder.release();
 }
 
-void close_session(iscsi_context* context)
+void close_session(const iscsi_api& lib, iscsi_context* context)
 {
     if (!context)
         return;
     wait_state logged_out;
-    if (iscsi_logout_async(context, note_finished, &logged_out) == 0)
-        run_until_finished(context, &logged_out, std::min(limit_ms(), logout_limit_ms));
-    iscsi_destroy_context(context);
+    if (lib.iscsi_logout_async(context, note_finished, &logged_out) == 0)
+        run_until_finished(lib, context, &logged_out, std::min(limit_ms(), logout_limit_ms));
+    lib.iscsi_destroy_context(context);
 }
 
 // Fills the adapter's target list: the URL's one target, or what the portal
 // lists. A portal that cannot be asked gets one line and no targets.
-void list_targets(portal_adapter* adapter)
+void list_targets(const iscsi_api& lib, portal_adapter* adapter)
 {
     adapter->state = LINK_FAILED;
     if (!adapter->portal.target.empty()) {
@@ -246,7 +270,7 @@ void list_targets(portal_adapter* adapter)
     }
     std::string reason;
     bool silent = false;
-    iscsi_context* context = open_session(*adapter, std::string(), &reason, &silent);
+    iscsi_context* context = open_session(lib, *adapter, std::string(), &reason, &silent);
     if (!context) {
         err_printf("vexum: iSCSI portal %s: %s\n", adapter->portal.address.c_str(), reason.c_str());
         return;
@@ -255,21 +279,21 @@ void list_targets(portal_adapter* adapter)
     wait_state listed;
     listed.names = &names;
     wait_result r = WAIT_BROKEN;
-    if (iscsi_discovery_async(context, note_finished, &listed) == 0)
-        r = run_until_finished(context, &listed, limit_ms());
+    if (lib.iscsi_discovery_async(context, note_finished, &listed) == 0)
+        r = run_until_finished(lib, context, &listed, limit_ms());
     if (r == WAIT_TIMED_OUT) {
         err_printf("vexum: iSCSI portal %s: no target list within %s\n", adapter->portal.address.c_str(),
                    seconds_text(limit_ms()).c_str());
-        iscsi_destroy_context(context);
+        lib.iscsi_destroy_context(context);
         return;
     }
     if (r != WAIT_DONE || listed.status != SCSI_STATUS_GOOD) {
         err_printf("vexum: iSCSI portal %s: target list refused: %s\n", adapter->portal.address.c_str(),
-                   library_error(context, "discovery failed").c_str());
-        iscsi_destroy_context(context);
+                   library_error(lib, context, "discovery failed").c_str());
+        lib.iscsi_destroy_context(context);
         return;
     }
-    close_session(context);
+    close_session(lib, context);
     // The library hands the list over last entry first.
     std::reverse(names.begin(), names.end());
     if (names.empty())
@@ -290,11 +314,11 @@ void report_target_failure(const portal_adapter& adapter, const target_link& lin
 
 // A target whose portal went silent takes the whole portal with it: every
 // further address reads as "no unit" without another wait.
-void give_up_portal(portal_adapter* adapter)
+void give_up_portal(const iscsi_api& lib, portal_adapter* adapter)
 {
     for (target_link& link : adapter->targets) {
         if (link.context) {
-            iscsi_destroy_context(link.context);
+            lib.iscsi_destroy_context(link.context);
             link.context = nullptr;
         }
         link.state = LINK_FAILED;
@@ -303,28 +327,28 @@ void give_up_portal(portal_adapter* adapter)
 }
 
 // The link to target number `target`, logged in; null when there is no unit.
-target_link* reach_target(portal_adapter* adapter, unsigned target)
+target_link* reach_target(const iscsi_api& lib, portal_adapter* adapter, unsigned target)
 {
     if (adapter->state == LINK_UNTRIED)
-        list_targets(adapter);
+        list_targets(lib, adapter);
     if (adapter->state != LINK_READY || target >= adapter->targets.size())
         return nullptr;
     target_link* link = &adapter->targets[target];
     if (link->state == LINK_UNTRIED) {
         std::string reason;
         bool silent = false;
-        link->context = open_session(*adapter, link->name, &reason, &silent);
+        link->context = open_session(lib, *adapter, link->name, &reason, &silent);
         link->state = link->context ? LINK_READY : LINK_FAILED;
         if (!link->context) {
             report_target_failure(*adapter, *link, reason);
             if (silent)
-                give_up_portal(adapter);
+                give_up_portal(lib, adapter);
         }
     }
     return link->state == LINK_READY ? link : nullptr;
 }
 
-iscsi_outcome run_command(portal_adapter* adapter, target_link* link, const srb_exec& srb)
+iscsi_outcome run_command(const iscsi_api& lib, portal_adapter* adapter, target_link* link, const srb_exec& srb)
 {
     iscsi_outcome outcome;
     // The LUN travels in the iSCSI header; the old LUN bits of byte 1 would
@@ -333,21 +357,21 @@ iscsi_outcome run_command(portal_adapter* adapter, target_link* link, const srb_
     std::memcpy(cdb, srb.cdb, srb.cdb_length);
     cdb[1] &= 0x1F;
     const int length = int(srb.data_length);
-    scsi_task* task = scsi_create_task(srb.cdb_length, cdb, length > 0 ? SCSI_XFER_READ : SCSI_XFER_NONE, length);
+    scsi_task* task = lib.scsi_create_task(srb.cdb_length, cdb, length > 0 ? SCSI_XFER_READ : SCSI_XFER_NONE, length);
     if (!task) {
         outcome.kind = ISCSI_BROKEN;
         return outcome;
     }
     // The data lands in the caller's buffer and never beyond its length.
-    if (length > 0 && scsi_task_add_data_in_buffer(task, length, srb.data_buffer) != 0) {
-        scsi_free_scsi_task(task);
+    if (length > 0 && lib.scsi_task_add_data_in_buffer(task, length, srb.data_buffer) != 0) {
+        lib.scsi_free_scsi_task(task);
         outcome.kind = ISCSI_BROKEN;
         return outcome;
     }
     wait_state done;
     wait_result r = WAIT_BROKEN;
-    if (iscsi_scsi_command_async(link->context, srb.lun, task, note_finished, nullptr, &done) == 0)
-        r = run_until_finished(link->context, &done, limit_ms());
+    if (lib.iscsi_scsi_command_async(link->context, srb.lun, task, note_finished, nullptr, &done) == 0)
+        r = run_until_finished(lib, link->context, &done, limit_ms());
     else
         done.status = SCSI_STATUS_ERROR;
 
@@ -357,20 +381,20 @@ iscsi_outcome run_command(portal_adapter* adapter, target_link* link, const srb_
         outcome.sense_key = int(task->sense.key);
         outcome.asc = (task->sense.ascq >> 8) & 0xFF;
         outcome.ascq = task->sense.ascq & 0xFF;
-        scsi_free_scsi_task(task);
+        lib.scsi_free_scsi_task(task);
         return outcome;
     }
     // No answer, or the session broke: the link is closed for good.
     bool timed_out = r == WAIT_TIMED_OUT || (r == WAIT_DONE && done.status == SCSI_STATUS_TIMEOUT);
     std::string reason = timed_out ? "no answer within " + seconds_text(limit_ms()) + ", session closed"
-                                   : "session lost: " + library_error(link->context, "connection failed");
+                                   : "session lost: " + library_error(lib, link->context, "connection failed");
     report_target_failure(*adapter, *link, reason);
-    iscsi_destroy_context(link->context); // completes the task as cancelled
+    lib.iscsi_destroy_context(link->context); // completes the task as cancelled
     link->context = nullptr;
     link->state = LINK_FAILED;
-    scsi_free_scsi_task(task);
+    lib.scsi_free_scsi_task(task);
     if (timed_out)
-        give_up_portal(adapter);
+        give_up_portal(lib, adapter);
     outcome.kind = timed_out ? ISCSI_TIMED_OUT : ISCSI_BROKEN;
     return outcome;
 }
@@ -396,35 +420,53 @@ int iscsi_describe_adapter(void* context, int adapter, adapter_description* desc
 
 void iscsi_execute(void* context, const srb_exec& request, request_outcome* outcome)
 {
+    const iscsi_api& lib = manager_of(context).lib;
     std::vector<portal_adapter>& adapters = adapters_of(context);
     if (request.host_adapter >= adapters.size()) {
         outcome->kind = OUTCOME_NO_ADAPTER;
         return;
     }
     portal_adapter* adapter = &adapters[request.host_adapter];
-    target_link* link = reach_target(adapter, request.target);
+    target_link* link = reach_target(lib, adapter, request.target);
     iscsi_outcome result;
     if (link)
-        result = run_command(adapter, link, request);
+        result = run_command(lib, adapter, link, request);
     else
         result.kind = ISCSI_NO_UNIT;
     translate_iscsi_outcome(result, outcome);
 }
 
-void close_sessions(std::vector<portal_adapter>& adapters)
+void close_sessions(const iscsi_api& lib, std::vector<portal_adapter>& adapters)
 {
     for (portal_adapter& adapter : adapters)
         for (target_link& link : adapter.targets)
             if (link.context) {
-                close_session(link.context);
+                close_session(lib, link.context);
                 link.context = nullptr;
             }
 }
 
 void iscsi_shutdown(void* context)
 {
-    close_sessions(adapters_of(context));
-    delete static_cast<iscsi_manager*>(context);
+    iscsi_manager* m = &manager_of(context);
+    close_sessions(m->lib, m->adapters);
+    unload_library(&m->library);
+    delete m;
+}
+
+// Binds the table, or says why it cannot: 0 or -1 with error set.
+int load_iscsi_library(iscsi_api* lib, loaded_library* library, std::string* error)
+{
+    const char* names[] = {VEXUM_LIBISCSI_SONAME};
+#define VEXUM_ISCSI_ENTRY(name) library_entry(#name, &lib->name),
+    const library_symbol symbols[] = {VEXUM_ISCSI_FUNCTIONS(VEXUM_ISCSI_ENTRY)};
+#undef VEXUM_ISCSI_ENTRY
+    std::string reason;
+    if (load_library(names, 1, symbols, sizeof symbols / sizeof symbols[0], library, &reason) != 0) {
+        *error = "-iscsi needs libiscsi (" + make_printable(reason) + ")";
+        return -1;
+    }
+    return 0;
 }
 
 // A portal text as it may be shown: a CHAP secret becomes "***".
@@ -445,7 +487,8 @@ std::string hide_secret(const std::string& text)
 
 } // namespace
 
-const aspi_manager* open_iscsi_manager(const std::vector<std::string>& portals, std::string* error)
+const aspi_manager* open_iscsi_manager(const std::vector<std::string>& portals, std::string* error,
+                                       const char* secret)
 {
     if (portals.empty()) {
         *error = "-iscsi: no portal given";
@@ -463,9 +506,16 @@ const aspi_manager* open_iscsi_manager(const std::vector<std::string>& portals, 
             *error = "iSCSI portal \"" + make_printable(hide_secret(text)) + "\": " + reason;
             return nullptr;
         }
+        // A user named without a secret takes the one from the environment.
+        if (!adapter.portal.user.empty() && adapter.portal.password.empty() && secret)
+            adapter.portal.password = secret;
         parsed.push_back(adapter);
     }
     auto* m = new iscsi_manager;
+    if (load_iscsi_library(&m->lib, &m->library, error) != 0) {
+        delete m;
+        return nullptr;
+    }
     m->adapters = std::move(parsed);
     m->record = {"iSCSI", m, iscsi_support_info, iscsi_describe_adapter, iscsi_execute, nullptr, iscsi_shutdown};
     return &m->record;

@@ -127,6 +127,8 @@ const aspi_manager* start_trace(const aspi_manager* inner, const char* path, con
 int finish_trace(const aspi_manager* manager, std::string* error);
 
 // The iSCSI manager: each portal (host[:port] or an iscsi:// URL) is one
-// host adapter. Returns null with error set when this build has no iSCSI or
-// a portal text is unusable.
-const aspi_manager* open_iscsi_manager(const std::vector<std::string>& portals, std::string* error);
+// host adapter. secret, when not null, is the CHAP secret of every URL that
+// names a user without one. Returns null with error set when this build has
+// no iSCSI, libiscsi cannot be loaded, or a portal text is unusable.
+const aspi_manager* open_iscsi_manager(const std::vector<std::string>& portals, std::string* error,
+                                       const char* secret = nullptr);

@@ -2,6 +2,7 @@
 // then the SCSI command, and return the exit code.
 #include "main/run.h"
 
+#include <cstdlib>
 #include <string>
 
 #include "aspi/aspi.h"
@@ -38,6 +39,15 @@ void run_disk_command(const run_plan& plan, const report_options& options)
     close_physical_drives();
 }
 
+// The CHAP secret of the environment, for a portal URL that names a user
+// and no secret: the command line is readable by every user of the machine,
+// the environment of a process only by its owner.
+const char* iscsi_secret()
+{
+    const char* secret = std::getenv("VEXUM_ISCSI_SECRET");
+    return secret && *secret ? secret : nullptr;
+}
+
 // The manager the SCSI command talks to, chosen before anything is scanned.
 // Returns null (error set) when a bus file or a portal cannot be used.
 const aspi_manager* choose_manager(const run_plan& plan, std::string* error)
@@ -46,7 +56,7 @@ const aspi_manager* choose_manager(const run_plan& plan, std::string* error)
     if (!plan.bus_file.empty())
         manager = load_bus_file(plan.bus_file.c_str(), error);
     else if (!plan.iscsi_portals.empty())
-        manager = open_iscsi_manager(plan.iscsi_portals, error);
+        manager = open_iscsi_manager(plan.iscsi_portals, error, iscsi_secret());
     else
         manager = platform_aspi_manager();
     if (manager && !plan.trace_file.empty()) {
