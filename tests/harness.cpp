@@ -200,3 +200,12 @@ std::string shell_output(const std::string& command)
 }
 
 bool run_quietly(const std::string& command) { return system(("{ " + command + "; } >/dev/null 2>&1").c_str()) == 0; }
+
+run_result run_bus_text(const std::string& bus, std::vector<std::string> args)
+{
+    std::string path = write_temp_file(bus);
+    args.insert(args.begin(), {"-bus", path});
+    run_result r = run_in_process(args);
+    remove(path.c_str());
+    return r;
+}

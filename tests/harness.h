@@ -36,6 +36,9 @@ std::string make_temp_directory(const std::string& prefix);
 FILE* temp_stream();
 // Writes text to a new temporary file whose name ends in suffix; returns its path.
 std::string write_temp_file(const std::string& text, const std::string& suffix = ".bus");
+// Runs the driver in this process over bus file text (written to a
+// temporary file, removed afterwards), with args after "-bus FILE".
+run_result run_bus_text(const std::string& bus, std::vector<std::string> args = {});
 // Standard output of a shell command (its standard error discarded).
 std::string shell_output(const std::string& command);
 // True when a shell command succeeds; its output is discarded.

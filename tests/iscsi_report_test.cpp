@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -172,6 +173,22 @@ const std::string partition_details_report = disk_format + partition_1 + partiti
 
 } // namespace
 
+namespace {
+
+// Why the rig's tests cannot run here ("" when they can): a build without
+// iSCSI, or a rig that did not come up.
+std::string why_no_rig(const tgt_rig& rig)
+{
+    std::string error;
+    const aspi_manager* m = open_iscsi_manager({"127.0.0.1"}, &error);
+    if (!m)
+        return error;
+    release_aspi_manager(m);
+    return rig.skip_reason;
+}
+
+} // namespace
+
 class IscsiReport : public ::testing::Test {
 protected:
     static tgt_rig rig;
@@ -179,13 +196,9 @@ protected:
     static void TearDownTestSuite() { stop_tgt_rig(&rig); }
     void SetUp() override
     {
-        std::string error;
-        const aspi_manager* m = open_iscsi_manager({"127.0.0.1"}, &error);
-        if (!m)
-            GTEST_SKIP() << error;
-        release_aspi_manager(m);
-        if (!rig.skip_reason.empty())
-            GTEST_SKIP() << rig.skip_reason;
+        std::string reason = why_no_rig(rig);
+        if (!reason.empty())
+            GTEST_SKIP() << reason;
     }
     static std::string portal() { return "127.0.0.1:" + std::to_string(rig.port); }
 };
@@ -414,4 +427,75 @@ TEST(IscsiReportUnreachable, UnusablePortalStopsBeforeScanning)
     EXPECT_TRUE(r.err.find("\"host:70000\": port number out of range") != std::string::npos ||
                 r.err.find("no iSCSI support") != std::string::npos)
         << r.err;
+}
+
+// A portal that lists eleven targets: the rig's two and nine more, each with
+// only its controller at LUN 0, "WIDE-03" to "WIDE-11" (tids 3 to 11).
+class IscsiWidePortal : public ::testing::Test {
+protected:
+    static tgt_rig rig;
+    static constexpr int first_extra = 3, last_extra = 11;
+    static void SetUpTestSuite()
+    {
+        if (start_tgt_rig(&rig, "iscsi-wide-rig") != 0)
+            return;
+        for (int tid = first_extra; tid <= last_extra; tid++) {
+            std::string t = std::to_string(tid);
+            std::string name = (tid < 10 ? "0" : "") + t;
+            if (rig_tgtadm(rig, "--mode target --op new --tid " + t + " --targetname iqn.2026-12.org.vexum.test:wide" +
+                                    name) != 0 ||
+                rig_tgtadm(rig, "--mode target --op bind --tid " + t + " --initiator-address 127.0.0.1") != 0 ||
+                rig_tgtadm(rig, "--mode logicalunit --op update --tid " + t + " --lun 0 --params vendor_id=VEXUM,"
+                                "product_id=WIDE-" + name + ",product_rev=1.0,removable=0") != 0) {
+                rig.skip_reason = "tgtadm did not add target " + t + " (see " + rig.dir + "/rig.log)";
+                return;
+            }
+        }
+    }
+    static void TearDownTestSuite()
+    {
+        for (int tid = first_extra; tid <= last_extra; tid++)
+            rig_tgtadm(rig, "--mode target --op delete --force --tid " + std::to_string(tid));
+        stop_tgt_rig(&rig);
+    }
+    void SetUp() override
+    {
+        std::string reason = why_no_rig(rig);
+        if (!reason.empty())
+            GTEST_SKIP() << reason;
+    }
+    static std::string portal() { return "127.0.0.1:" + std::to_string(rig.port); }
+    // The controllers of targets 2 to 10, as the portal lists them.
+    static std::string wide_controllers()
+    {
+        std::string lines;
+        for (int tid = first_extra; tid <= last_extra; tid++) {
+            char address[16], product[17];
+            std::snprintf(address, sizeof address, "0)ID:%X-0", tid - 1);
+            std::snprintf(product, sizeof product, "WIDE-%02d         ", tid);
+            lines += device_line(address, product, "1.0 ", "Rigid    ", "Unkown device (0CH)");
+        }
+        return lines;
+    }
+};
+tgt_rig IscsiWidePortal::rig;
+
+TEST_F(IscsiWidePortal, EveryListedTargetIsScanned)
+{
+    run_result r = run_binary({"-iscsi", portal()});
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.out, adapter_line(portal()) + controller_0 + controller_1 + wide_controllers());
+    EXPECT_EQ(r.err, "");
+}
+
+TEST_F(IscsiWidePortal, ATraceOfTheWidePortalReplaysWhole)
+{
+    std::string trace = rig.dir + "/wide.bus";
+    run_result live = run_binary({"-iscsi", portal(), "-trace", trace});
+    EXPECT_EQ(live.exit_code, 0);
+    run_result replay = run_binary({"-bus", trace});
+    EXPECT_EQ(replay.exit_code, 0);
+    EXPECT_EQ(replay.out, live.out);
+    EXPECT_EQ(replay.err, "");
+    EXPECT_NE(read_text_file(trace).find("adapter 0\n  targets 11\n"), std::string::npos);
 }

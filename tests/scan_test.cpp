@@ -9,14 +9,7 @@
 
 namespace {
 
-run_result scan(const std::string& bus, std::vector<std::string> args = {})
-{
-    std::string path = write_temp_file(bus);
-    args.insert(args.begin(), {"-bus", path});
-    run_result r = run_in_process(args);
-    remove(path.c_str());
-    return r;
-}
+run_result scan(const std::string& bus, std::vector<std::string> args = {}) { return run_bus_text(bus, args); }
 
 std::string blanks(int n) { return std::string(size_t(n), ' '); }
 

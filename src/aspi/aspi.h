@@ -114,6 +114,17 @@ int aspi_execute(srb_exec* srb);
 // As aspi_execute, but "no unit at this address" gives 0 with data byte 0
 // set to FFh.
 int aspi_execute_probe(srb_exec* srb, uint8_t* data);
+// The target IDs of an adapter's bus, beyond the two calls of the ASPI for
+// Win32 interface: what the manager knows of the adapter's width.
+struct adapter_targets {
+    int count = 0;   // target IDs 0 to count - 1; 0 when the manager does not say
+    int own_id = -1; // the adapter's own ID among them, -1 when it has none there
+};
+// 0 with targets filled, -1 when the adapter's manager does not say.
+int aspi_describe_targets(int adapter, adapter_targets* targets);
+// The IDs of a narrow parallel bus; only a wider bus changes the scan.
+constexpr int NARROW_BUS_IDS = 8;
+
 // The completion event of the open connection (for the command builders).
 aspi_event* aspi_completion_event();
 

@@ -167,8 +167,22 @@ int bus_describe_adapter(void* context, int number, adapter_description* descrip
         return -1;
     description->count = bus.adapter_count;
     auto adapter = bus.adapters.find(number);
-    if (adapter != bus.adapters.end())
+    if (adapter != bus.adapters.end()) {
         std::memcpy(description->ids, adapter->second.ids, sizeof description->ids);
+        if (adapter->second.own_id >= 0)
+            description->own_id = adapter->second.own_id;
+    }
+    return 0;
+}
+
+int bus_describe_targets(void* context, int number, adapter_targets* targets)
+{
+    const bus_description& bus = bus_of(context);
+    auto adapter = bus.adapters.find(number);
+    if (adapter_rejected(bus, number) || adapter == bus.adapters.end() || adapter->second.targets == 0)
+        return -1;
+    targets->count = adapter->second.targets;
+    targets->own_id = adapter->second.own_id;
     return 0;
 }
 
@@ -247,7 +261,8 @@ const aspi_manager* load_bus_text(const std::string& text, const char* name, con
         err_printf("vexum: %s:%d: warning: the traced run was interrupted; what it did not reach answers as an "
                    "empty address\n",
                    name, m->bus.interrupted_line);
-    m->record = {"bus file", m, bus_support_info, bus_describe_adapter, bus_execute, nullptr, bus_shutdown};
+    m->record = {"bus file", m, bus_support_info, bus_describe_adapter, bus_execute, bus_describe_targets,
+                 bus_shutdown};
     return &m->record;
 }
 

@@ -66,6 +66,8 @@ struct bus_unit {
 struct bus_adapter {
     bool reject = false;
     uint8_t ids[48] = {};
+    int targets = 0;  // target IDs on its bus (targets line); 0: not said
+    int own_id = -1;  // the adapter's own ID among them; -1: none
 };
 
 struct bus_description {

@@ -230,6 +230,20 @@ bool read_manager(parser& p, const tokens_t& tokens) { return read_identificatio
 bool read_identity(parser& p, const tokens_t& tokens) { return read_identification(p, tokens, 1); }
 bool read_unique(parser& p, const tokens_t& tokens) { return read_identification(p, tokens, 2); }
 
+// targets COUNT [ID]: the adapter's bus has target IDs 0 to COUNT - 1, and ID
+// is the adapter's own.
+bool read_targets(parser& p, const tokens_t& tokens)
+{
+    uint32_t count, id = 0;
+    if (tokens.size() < 2 || tokens.size() > 3 || !parse_decimal(tokens[1].text, 256, &count) || count == 0)
+        return p.fail("targets needs a decimal count from 1 to 256 and may name the adapter's own ID");
+    if (tokens.size() == 3 && (!parse_decimal(tokens[2].text, 255, &id) || id >= count))
+        return p.fail("the adapter's own ID must be one of its " + std::to_string(count) + " target IDs");
+    p.adapter->targets = int(count);
+    p.adapter->own_id = tokens.size() == 3 ? int(id) : -1;
+    return true;
+}
+
 // ---- units --------------------------------------------------------------
 
 bool read_unit(parser& p, const tokens_t& tokens)
@@ -485,6 +499,7 @@ const keyword keywords[] = {
     {"manager", block::adapter, read_manager},
     {"identity", block::adapter, read_identity},
     {"unique", block::adapter, read_unique},
+    {"targets", block::adapter, read_targets},
     {"unit", block::any, read_unit},
     {"image", block::unit, read_image},
     {"attention", block::unit, read_attention},

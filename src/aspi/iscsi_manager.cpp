@@ -418,6 +418,22 @@ int iscsi_describe_adapter(void* context, int adapter, adapter_description* desc
     return 0;
 }
 
+// A portal's targets are its target IDs: asking lists them, once.
+int iscsi_describe_targets(void* context, int adapter, adapter_targets* targets)
+{
+    std::vector<portal_adapter>& adapters = adapters_of(context);
+    if (adapter < 0 || size_t(adapter) >= adapters.size())
+        return -1;
+    portal_adapter& portal = adapters[size_t(adapter)];
+    if (portal.state == LINK_UNTRIED)
+        list_targets(&portal);
+    if (portal.state != LINK_READY)
+        return -1;
+    targets->count = int(portal.targets.size());
+    targets->own_id = -1;
+    return 0;
+}
+
 void iscsi_execute(void* context, const srb_exec& request, request_outcome* outcome)
 {
     const iscsi_api& lib = manager_of(context).lib;
@@ -517,6 +533,7 @@ const aspi_manager* open_iscsi_manager(const std::vector<std::string>& portals, 
         return nullptr;
     }
     m->adapters = std::move(parsed);
-    m->record = {"iSCSI", m, iscsi_support_info, iscsi_describe_adapter, iscsi_execute, nullptr, iscsi_shutdown};
+    m->record = {"iSCSI", m, iscsi_support_info, iscsi_describe_adapter, iscsi_execute, iscsi_describe_targets,
+                 iscsi_shutdown};
     return &m->record;
 }

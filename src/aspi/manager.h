@@ -40,12 +40,6 @@ struct adapter_description {
     uint8_t ids[48] = {}; // manager identification, adapter identification, adapter-unique parameters
 };
 
-// The target IDs of an adapter's bus.
-struct adapter_targets {
-    int count = 0;   // target IDs 0 to count - 1; 0 when the manager does not say
-    int own_id = -1; // the adapter's own ID among them, -1 when it has none there
-};
-
 struct aspi_manager {
     const char* name;
     void* context;
@@ -76,8 +70,6 @@ void release_aspi_manager(const aspi_manager* manager);
 // Calls through the seam, to the selected manager.
 uint32_t aspi_support_info();
 uint32_t aspi_send_command(void* srb);
-// 0 with targets filled, -1 when the adapter's manager does not say.
-int aspi_describe_targets(int adapter, adapter_targets* targets);
 
 // The seam's work on one request for one manager: checks the request,
 // dispatches it on its command code, completes it. An execute request with

@@ -216,6 +216,11 @@ int sg_describe_adapter(void* context, int adapter, adapter_description* descrip
     return describe_sg_adapter(loaded_topology(manager_of(context)), adapter, description);
 }
 
+int sg_describe_targets(void* context, int adapter, adapter_targets* targets)
+{
+    return describe_sg_targets(loaded_topology(manager_of(context)), adapter, targets);
+}
+
 void sg_shutdown(void* context) { delete static_cast<sg_manager*>(context); }
 
 } // namespace
@@ -230,6 +235,7 @@ const aspi_manager* platform_aspi_manager()
 {
     auto* m = new sg_manager;
     m->roots = default_roots();
-    m->record = {"scsi-generic", m, sg_support_info, sg_describe_adapter, sg_execute, nullptr, sg_shutdown};
+    m->record = {"scsi-generic", m, sg_support_info, sg_describe_adapter, sg_execute, sg_describe_targets,
+                 sg_shutdown};
     return &m->record;
 }

@@ -45,6 +45,11 @@ const sg_unit* find_sg_unit(const sg_topology& topology, int adapter, int target
 // there is no adapter.
 uint32_t get_sg_support_info(const sg_topology& topology);
 
+// The target IDs of an adapter as its units populate them (0 to the highest
+// target that holds a unit); the kernel's initiator has no ID among them.
+// 0, or -1 when there is no such adapter or it holds no unit.
+int describe_sg_targets(const sg_topology& topology, int adapter, adapter_targets* targets);
+
 // Answers a host adapter inquiry: 0, or -1 when there is no such adapter.
 int describe_sg_adapter(const sg_topology& topology, int adapter, adapter_description* description);
 

@@ -228,3 +228,17 @@ int describe_sg_adapter(const sg_topology& topology, int index, adapter_descript
     std::memcpy(description->ids + 32, where, std::min<size_t>(std::strlen(where), 16));
     return 0;
 }
+
+int describe_sg_targets(const sg_topology& topology, int index, adapter_targets* targets)
+{
+    if (index < 0 || size_t(index) >= topology.adapters.size())
+        return -1;
+    int highest = -1;
+    for (const sg_unit& unit : topology.adapters[size_t(index)].units)
+        highest = std::max(highest, unit.target);
+    if (highest < 0)
+        return -1;
+    targets->count = highest + 1;
+    targets->own_id = -1;
+    return 0;
+}

@@ -89,6 +89,25 @@ int trace_describe_adapter(void* context, int adapter, adapter_description* desc
     return result;
 }
 
+// What the manager says of an adapter's width is recorded where it widens
+// the scan, beyond eight IDs; a narrow bus reads the same without it.
+int trace_describe_targets(void* context, int adapter, adapter_targets* targets)
+{
+    trace_manager& t = trace_of(context);
+    begin_exchange(context);
+    const aspi_manager* inner = t.inner;
+    int result = inner->describe_targets ? inner->describe_targets(inner->context, adapter, targets) : -1;
+    if (result != 0 || targets->count <= NARROW_BUS_IDS)
+        return result;
+    t.last_unit[0] = -1;
+    trace_printf(&t.sink, "adapter %d\n  targets %d", adapter, targets->count);
+    if (targets->own_id >= 0)
+        trace_printf(&t.sink, " %d", targets->own_id);
+    trace_printf(&t.sink, "\n");
+    commit_trace_exchange(&t.sink);
+    return result;
+}
+
 void trace_execute(void* context, const srb_exec& request, request_outcome* outcome)
 {
     trace_manager& t = trace_of(context);
@@ -146,7 +165,8 @@ const aspi_manager* start_trace(const aspi_manager* inner, const char* path, con
         return nullptr;
     }
     t->inner = inner;
-    t->record = {"trace", t, trace_support_info, trace_describe_adapter, trace_execute, nullptr, trace_shutdown};
+    t->record = {"trace", t, trace_support_info, trace_describe_adapter, trace_execute, trace_describe_targets,
+                 trace_shutdown};
     return &t->record;
 }
 

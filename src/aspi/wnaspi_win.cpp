@@ -118,6 +118,18 @@ int wnaspi_describe_adapter(void* context, int adapter, adapter_description* des
     return 0;
 }
 
+// An ASPI manager gives the number of target IDs in byte 3 of the
+// adapter-unique parameters (0 in managers that do not say).
+int wnaspi_describe_targets(void* context, int adapter, adapter_targets* targets)
+{
+    srb_ha_inquiry srb;
+    if (!inquire_adapter(manager_of(context), adapter, &srb) || srb.adapter_unique[3] == 0)
+        return -1;
+    targets->count = srb.adapter_unique[3];
+    targets->own_id = srb.adapter_scsi_id < targets->count ? srb.adapter_scsi_id : -1;
+    return 0;
+}
+
 // Hand the copy to the DLL and wait for it. Returns false when the request
 // is still with the manager after the wait limit.
 bool run_request(wnaspi_manager& m, manager_request* copy)
@@ -198,7 +210,7 @@ void wnaspi_shutdown(void* context)
 const aspi_manager* platform_aspi_manager()
 {
     auto* m = new wnaspi_manager;
-    m->record = {"WNASPI32.DLL", m, wnaspi_support_info, wnaspi_describe_adapter, wnaspi_execute, nullptr,
-                 wnaspi_shutdown};
+    m->record = {"WNASPI32.DLL", m, wnaspi_support_info, wnaspi_describe_adapter, wnaspi_execute,
+                 wnaspi_describe_targets, wnaspi_shutdown};
     return &m->record;
 }

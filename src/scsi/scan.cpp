@@ -60,6 +60,15 @@ void scan_bus(int host_adapter, int target, int lun, const report_options& optio
         probe_unit(host_adapter, target, lun, options);
         return;
     }
-    for (int t = 0; t < TARGET_COUNT; t++)
-        probe_unit(host_adapter, t, lun, options);
+    // Targets 0 to 6 on a narrow bus and where the adapter does not say;
+    // every target ID but the adapter's own on a wider one.
+    adapter_targets bus;
+    int count = TARGET_COUNT;
+    if (aspi_describe_targets(host_adapter, &bus) == 0 && bus.count > NARROW_BUS_IDS)
+        count = bus.count < LARGEST_ADDRESS + 1 ? bus.count : LARGEST_ADDRESS + 1;
+    else
+        bus.own_id = -1;
+    for (int t = 0; t < count; t++)
+        if (t != bus.own_id)
+            probe_unit(host_adapter, t, lun, options);
 }
