@@ -3,8 +3,6 @@
 // for the others, never past the disk's size.
 #include "physdrive/container.h"
 
-#include <cerrno>
-#include <cstring>
 #include <new>
 
 #include "format/format.h"
@@ -17,19 +15,15 @@ container_image::~container_image() { platform_close_drive(handle); }
 
 namespace {
 
-std::string system_reason(const char* fallback) { return errno != 0 ? strerror(errno) : fallback; }
-
-// The first and last bytes of the file, as much of them as it has.
-int read_probe(drive_handle_t handle, uint64_t file_size, uint8_t* head, size_t* head_size, uint8_t* tail,
-               size_t* tail_size)
+// The first and last bytes of the file, as much of them as it has. A part
+// that cannot be read (the last sectors of a failing disk) is left out:
+// such a medium is read as it is, as far as it reads.
+void read_probe(drive_handle_t handle, uint64_t file_size, uint8_t* head, size_t* head_size, uint8_t* tail,
+                size_t* tail_size)
 {
     size_t n = file_size < CONTAINER_PROBE_SIZE ? size_t(file_size) : CONTAINER_PROBE_SIZE;
-    *head_size = *tail_size = n;
-    if (n == 0)
-        return 0;
-    if (platform_read_at(handle, 0, head, uint32_t(n)) != 0)
-        return -1;
-    return platform_read_at(handle, file_size - n, tail, uint32_t(n));
+    *head_size = n != 0 && platform_read_at(handle, 0, head, uint32_t(n)) == 0 ? n : 0;
+    *tail_size = n != 0 && platform_read_at(handle, file_size - n, tail, uint32_t(n)) == 0 ? n : 0;
 }
 
 } // namespace
@@ -48,11 +42,7 @@ int open_container_handle(const char* path, drive_handle_t handle, uint64_t file
     uint8_t head[CONTAINER_PROBE_SIZE] = {};
     uint8_t tail[CONTAINER_PROBE_SIZE] = {};
     size_t head_size = 0, tail_size = 0;
-    errno = 0;
-    if (read_probe(handle, file_size, head, &head_size, tail, &tail_size) != 0) {
-        *error = std::string(path) + ": cannot read the image (" + system_reason("read failed") + ")";
-        return CONTAINER_UNUSABLE;
-    }
+    read_probe(handle, file_size, head, &head_size, tail, &tail_size);
     std::string reason;
     int kind = parse_container_header(head, head_size, tail, tail_size, file_size, &opened->header, &reason);
     if (kind == CONTAINER_REFUSED) {
