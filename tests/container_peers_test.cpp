@@ -270,7 +270,8 @@ TEST(PeerContainerChain, VhdDifferencingChildReadsItsParent)
     std::string child = folder.file("child.vhd");
     ASSERT_TRUE(qemu_convert("-O vpc -o force_size=on", parent));
     ASSERT_TRUE(run_quietly("truncate -s 10485760 " + in_quotes(zeros)));
-    ASSERT_TRUE(run_quietly("qemu-img convert -f raw -O vpc -o force_size=on " + in_quotes(zeros) + " " + in_quotes(child)));
+    ASSERT_TRUE(run_quietly("qemu-img convert -f raw -O vpc -o force_size=on " + in_quotes(zeros) + " " +
+                            in_quotes(child)));
     bytes p = file_bytes(parent);
     bytes c = file_bytes(child);
     ASSERT_GE(c.size(), 512u + 1024u);
@@ -294,7 +295,8 @@ TEST(PeerContainerChain, VhdDifferencingChildReadsItsParent)
     run_result r = run_binary({"-image", child, "-dp"});
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.out,
-              expected_report(raw.out, child, std::string("  Image: VHD differencing, ") + SAMPLE_DISK_SIZE + " bytes"));
+              expected_report(raw.out, child,
+                              std::string("  Image: VHD differencing, ") + SAMPLE_DISK_SIZE + " bytes"));
     if (have_tool("vhdiinfo")) {
         EXPECT_NE(shell_output("vhdiinfo " + in_quotes(child)).find("Parent filename\t\t: parent.vhd"),
                   std::string::npos);
@@ -310,7 +312,8 @@ TEST(PeerContainerChain, MachineWithoutTheLibraryNamesItAndStops)
         GTEST_SKIP() << lacking;
     if (!run_quietly("unshare -m true"))
         GTEST_SKIP() << "no mount namespace for this user (unshare -m needs root)";
-    std::string library = shell_output("readlink -f \"$(/sbin/ldconfig -p | awk '$1 == \"libqcow.so.1\" { print $NF; exit }')\"");
+    std::string library =
+        shell_output("readlink -f \"$(/sbin/ldconfig -p | awk '$1 == \"libqcow.so.1\" { print $NF; exit }')\"");
     while (!library.empty() && library.back() == '\n')
         library.pop_back();
     if (library.empty() || library[0] != '/')
@@ -377,4 +380,23 @@ TEST(PeerContainerChain, CompanionFilesMustBeFilesBesideTheImage)
                             in_quotes(folder.file("disk.E11"))));
     EXPECT_EQ(run_bounded(e01), "vexum: " + e01 + ": segment " + folder.file("disk.E11") +
                                     ": not a regular file or a block device\nstatus 0\n");
+}
+
+// A name an image stores reaches standard error only with its bytes outside
+// 20h-7Eh shown in hexadecimal: a backing file name holding an escape
+// sequence cannot steer the terminal.
+TEST(PeerContainerChain, NamesFromTheImageAreShownSafely)
+{
+    std::string lacking = qemu_lacks(container_format::qcow);
+    if (!lacking.empty())
+        GTEST_SKIP() << lacking;
+    TempFolder folder;
+    std::string child = folder.file("child.qcow2");
+    // -u: qemu-img does not look for the backing file.
+    ASSERT_TRUE(run_quietly("cd " + in_quotes(folder.file("")) +
+                            " && qemu-img create -q -f qcow2 -u -F qcow2 -b \"$(printf 'x\\033[2Jy')\" child.qcow2 "
+                            "10M"));
+    run_result r = run_binary({"-image", child, "-p"});
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.err, "vexum: " + child + ": parent " + folder.file("") + "x\\x1B[2Jy: No such file or directory\n");
 }

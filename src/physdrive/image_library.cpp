@@ -7,6 +7,7 @@
 #include <cstring>
 #include <new>
 
+#include "format/format.h"
 #include "physdrive/image_libyal.h"
 
 namespace {
@@ -152,14 +153,15 @@ int check_companion_file(const std::string& path, const char* what, std::string*
     errno = 0;
     drive_handle_t handle = platform_open_path(path.c_str());
     if (handle == INVALID_DRIVE_HANDLE) {
-        *reason = std::string(what) + " " + path + ": " + (errno != 0 ? strerror(errno) : "cannot be opened");
+        *reason = std::string(what) + " " + visible_text(path) + ": " +
+                  (errno != 0 ? strerror(errno) : "cannot be opened");
         return CONTAINER_REFUSED;
     }
     bool medium = platform_is_medium(handle);
     platform_close_drive(handle);
     if (medium)
         return 0;
-    *reason = std::string(what) + " " + path + ": not a regular file or a block device";
+    *reason = std::string(what) + " " + visible_text(path) + ": not a regular file or a block device";
     return CONTAINER_REFUSED;
 }
 
@@ -181,12 +183,8 @@ std::string take_libyal_error(const libyal_api& api, yal_error** error, const ch
         text.erase(0, colon + 2);
     while (!text.empty() && (text.back() == '.' || text.back() == ' '))
         text.pop_back();
-    for (char& c : text) {
-        unsigned char u = static_cast<unsigned char>(c);
-        if (u < 0x20 || u == 0x7F)
-            c = '.';
-    }
-    return std::string(api.library) + ": " + (text.empty() ? fallback : text);
+    // The library quotes what the file holds (names, signatures).
+    return std::string(api.library) + ": " + (text.empty() ? fallback : visible_text(text));
 }
 
 int open_libyal_chain(library_image* image, const char* path, container_header* header, std::string* reason)
@@ -216,12 +214,13 @@ int open_libyal_chain(library_image* image, const char* path, container_header* 
         if (check_companion_file(parent_path, "parent", reason) != 0)
             return CONTAINER_REFUSED;
         if (open_object(image, parent_path, &parent, reason) != 0) {
-            *reason = "parent " + parent_path + ": " + *reason;
+            *reason = "parent " + visible_text(parent_path) + ": " + *reason;
             return CONTAINER_REFUSED;
         }
         yal_error* error = nullptr;
         if (api.set_parent(child, parent, &error) != 1) {
-            *reason = "parent " + parent_path + ": " + take_libyal_error(api, &error, "does not fit its child");
+            *reason = "parent " + visible_text(parent_path) + ": " +
+                      take_libyal_error(api, &error, "does not fit its child");
             return CONTAINER_REFUSED;
         }
         child = parent;

@@ -24,7 +24,8 @@ int open_qcow_image(const char* file, const char* path, container_header* header
     decltype(&libqcow_file_get_format_version) get_format_version;
     decltype(&libqcow_file_get_encryption_method) get_encryption_method;
     libyal_table table;
-    add_libyal_api(&table, &api, {"file", "read_buffer_at_offset", true, "get_utf8_backing_filename", "set_parent_file"});
+    add_libyal_api(&table, &api,
+                   {"file", "read_buffer_at_offset", true, "get_utf8_backing_filename", "set_parent_file"});
     table.add("libqcow_file_get_format_version", &get_format_version);
     table.add("libqcow_file_get_encryption_method", &get_encryption_method);
     int result = load_libyal(image, file, table, *header, reason);

@@ -25,7 +25,8 @@ int open_vhdi_image(const char* file, const char* path, container_header* header
     decltype(&libvhdi_file_get_bytes_per_sector) get_bytes_per_sector;
     decltype(&libvhdi_file_get_identifier) get_identifier;
     libyal_table table;
-    add_libyal_api(&table, &api, {"file", "read_buffer_at_offset", true, "get_utf8_parent_filename", "set_parent_file"});
+    add_libyal_api(&table, &api,
+                   {"file", "read_buffer_at_offset", true, "get_utf8_parent_filename", "set_parent_file"});
     table.add("libvhdi_file_get_disk_type", &get_disk_type);
     table.add("libvhdi_file_get_format_version", &get_format_version);
     table.add("libvhdi_file_get_bytes_per_sector", &get_bytes_per_sector);

@@ -4,6 +4,7 @@
 
 #include <libvmdk.h>
 
+#include "format/format.h"
 #include "physdrive/image_libyal.h"
 
 VEXUM_SAME_CALL(libvmdk_handle_initialize, initialize);
@@ -87,7 +88,7 @@ int open_extents(const extent_calls& calls, const libyal_api& api, libvmdk_handl
         if (!reason->empty())
             return CONTAINER_REFUSED;
         if (!name.empty() && !is_plain_name(name)) {
-            *reason = "libvmdk: extent file " + name + " is not in the descriptor's folder";
+            *reason = "libvmdk: extent file " + visible_text(name) + " is not in the descriptor's folder";
             return CONTAINER_REFUSED;
         }
         if (!name.empty() && check_companion_file(file_beside(path, name), "extent", reason) != 0)
