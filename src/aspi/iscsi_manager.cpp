@@ -426,7 +426,7 @@ int iscsi_describe_targets(void* context, int adapter, adapter_targets* targets)
         return -1;
     portal_adapter& portal = adapters[size_t(adapter)];
     if (portal.state == LINK_UNTRIED)
-        list_targets(&portal);
+        list_targets(manager_of(context).lib, &portal);
     if (portal.state != LINK_READY)
         return -1;
     targets->count = int(portal.targets.size());
