@@ -353,28 +353,37 @@ TEST(ContainerImage, BuiltInContainersReadLikeTheDataDdCutsOut)
     TempFolder folder;
     bytes disk = file_bytes(sample_disk());
     ASSERT_EQ(disk.size(), 10485760u) << sample_disk();
+    // The FMR/TOWNS sample: 8 MiB, 16,384 sectors.
+    bytes towns = file_bytes(std::string(VEXUM_SAMPLES) + "/sample-towns.img");
+    ASSERT_EQ(towns.size(), 8388608u);
     struct wrapped {
         const char* name;
         bytes file;
-        unsigned skip; // bytes dd skips to get the raw disk back
+        unsigned skip;     // bytes dd skips to get the raw disk back
+        size_t size;       // and takes
+        const char* line;  // a line the raw disk's report holds
     } cases[] = {
         // A few bytes of something else after the data: the data size, not
         // the file's end, bounds the disk.
-        {"disk.hdi", joined(joined(hdi_header(4096, 10485760, 512, 32, 8, 80), disk), bytes(100, 0xEE)), 4096},
-        {"disk.nhd", joined(joined(nhd_header(512, 80, 8, 32, 512, "vexum test"), disk), bytes(100, 0xEE)), 512},
-        {"disk.vhd", joined(disk, vhd_footer(2, disk.size())), 0},
+        {"disk.hdi", joined(joined(hdi_header(4096, 10485760, 512, 32, 8, 80), disk), bytes(100, 0xEE)), 4096,
+         disk.size(), "SAMPLE DISK"},
+        {"disk.nhd", joined(joined(nhd_header(512, 80, 8, 32, 512, "vexum test"), disk), bytes(100, 0xEE)), 512,
+         disk.size(), "SAMPLE DISK"},
+        {"disk.vhd", joined(disk, vhd_footer(2, disk.size())), 0, disk.size(), "SAMPLE DISK"},
+        {"towns.hdi", joined(hdi_header(4096, 8388608, 512, 32, 8, 64), towns), 4096, towns.size(),
+         "FMR/TOWNS HARD DISK FORMAT"},
     };
     for (const wrapped& c : cases) {
         std::string path = folder.file(c.name);
         write_bytes(path, c.file);
         std::string raw = path + ".raw";
         ASSERT_TRUE(run_quietly("dd if='" + path + "' of='" + raw + "' iflag=skip_bytes,count_bytes bs=65536 skip=" +
-                                std::to_string(c.skip) + " count=10485760 status=none"));
+                                std::to_string(c.skip) + " count=" + std::to_string(c.size) + " status=none"));
         run_result container = run_binary({"-image", path, "-po"});
         run_result cut = run_binary({"-image", raw, "-po"});
         EXPECT_EQ(container.exit_code, 0) << c.name;
         EXPECT_NE(container.out.find("  Image: "), std::string::npos) << c.name;
-        EXPECT_NE(cut.out.find("SAMPLE DISK"), std::string::npos) << c.name;
+        EXPECT_NE(cut.out.find(c.line), std::string::npos) << c.name << cut.out;
         EXPECT_EQ(without_heading(container.out), without_heading(cut.out)) << c.name;
     }
 }
