@@ -3,13 +3,22 @@
 #include "aspi/aspi.h"
 
 #include <cstring>
+#include <map>
 
 #include "aspi/manager.h"
 #include "format/output.h"
 
+// The time-outs of one unit in this connection.
+struct unit_timeouts {
+    int in_a_row = 0;
+    int in_all = 0;
+    bool given_up = false;
+};
+
 static int connection_open = 0;
 static aspi_event* completion_event = nullptr;
 static unsigned wait_limit_ms = 10000;
+static std::map<uint32_t, unit_timeouts> timeouts_by_unit;
 
 void aspi_set_wait_limit_ms(unsigned milliseconds) { wait_limit_ms = milliseconds; }
 unsigned aspi_wait_limit_ms() { return wait_limit_ms; }
@@ -28,6 +37,7 @@ int aspi_open()
     completion_event = event_create();
     if (!completion_event)
         return -1;
+    timeouts_by_unit.clear();
     connection_open = 1;
     return 0;
 }
@@ -38,6 +48,7 @@ void aspi_close()
         return;
     event_close(completion_event);
     completion_event = nullptr;
+    timeouts_by_unit.clear();
     connection_open = 0;
 }
 
@@ -55,21 +66,53 @@ int aspi_host_adapter_inquiry(int host_adapter, uint8_t out[48])
     return srb.adapter_count;
 }
 
+static uint32_t unit_key(const srb_exec* srb)
+{
+    return uint32_t(srb->host_adapter) << 16 | uint32_t(srb->target) << 8 | srb->lun;
+}
+
+// Counts the outcome of a request to the unit; gives the unit up when it
+// has timed out too often.
+static void count_wait(const srb_exec* srb, bool timed_out)
+{
+    unit_timeouts& unit = timeouts_by_unit[unit_key(srb)];
+    if (!timed_out) {
+        unit.in_a_row = 0;
+        return;
+    }
+    unit.in_a_row++;
+    unit.in_all++;
+    if (unit.in_a_row < UNIT_TIMEOUTS_IN_A_ROW && unit.in_all < UNIT_TIMEOUTS_IN_ALL)
+        return;
+    unit.given_up = true;
+    if (unit.in_a_row >= UNIT_TIMEOUTS_IN_A_ROW)
+        err_printf("vexum: unit %u:%u:%u timed out on %d requests in a row; its other requests are skipped\n",
+                   srb->host_adapter, srb->target, srb->lun, unit.in_a_row);
+    else
+        err_printf("vexum: unit %u:%u:%u timed out on %d requests; its other requests are skipped\n",
+                   srb->host_adapter, srb->target, srb->lun, unit.in_all);
+}
+
+static bool unit_given_up(const srb_exec* srb)
+{
+    auto unit = timeouts_by_unit.find(unit_key(srb));
+    return unit != timeouts_by_unit.end() && unit->second.given_up;
+}
+
 // Send the request and, when the manager leaves it pending, wait for its
-// completion. Returns 0 when the status bytes may be read, -1 on time-out.
+// completion. Returns 0 when the status bytes may be read, -1 on time-out
+// (or at once, for a unit given up).
 static int send_and_wait(srb_exec* srb)
 {
-    if (aspi_send_command(srb) != SS_PENDING)
-        return 0;
-    switch (event_wait(srb->post_event, wait_limit_ms)) {
-    case EVENT_SIGNALLED:
-        return 0;
-    case EVENT_TIMEOUT:
+    if (unit_given_up(srb))
         return -1;
-    case EVENT_FAILED:
+    if (aspi_send_command(srb) != SS_PENDING) {
+        count_wait(srb, false);
         return 0;
     }
-    return 0;
+    event_wait_result waited = event_wait(srb->post_event, wait_limit_ms);
+    count_wait(srb, waited == EVENT_TIMEOUT);
+    return waited == EVENT_TIMEOUT ? -1 : 0;
 }
 
 static bool is_unit_attention(const srb_exec* srb)

@@ -131,3 +131,10 @@ aspi_event* aspi_completion_event();
 // How long a request may stay pending; 10,000 ms unless a test shortens it.
 void aspi_set_wait_limit_ms(unsigned milliseconds);
 unsigned aspi_wait_limit_ms();
+
+// A unit whose requests keep running into the wait limit is given up for
+// the rest of the connection, after this many time-outs in a row or in all:
+// its remaining requests fail at once, unsent, and one line on standard
+// error names it. A hostile unit thus costs at most TIMEOUTS_IN_ALL waits.
+constexpr int UNIT_TIMEOUTS_IN_A_ROW = 3;
+constexpr int UNIT_TIMEOUTS_IN_ALL = 8;

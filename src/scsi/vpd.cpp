@@ -1,8 +1,10 @@
 // Vital product data: the unit's textual pages (ASCII information, serial
 // number, ASCII operating definition).
 #include <array>
+#include <bitset>
 #include <cstdio>
 #include <cstring>
+#include <map>
 
 #include "format/format.h"
 #include "format/output.h"
@@ -79,6 +81,11 @@ void print_vpd_pages(device_address unit)
     // Each page answer overwrites the buffer, so the list is copied first.
     std::array<uint8_t, 256> supported{};
     std::memcpy(supported.data(), page.data() + 4, size_t(count));
+    // A page listed more than once is asked once: its answer (or that it
+    // gave none) is kept for the other places in the list, which print as
+    // they always did.
+    std::map<uint8_t, std::array<uint8_t, VPD_SIZE>> answered;
+    std::bitset<256> asked;
 
     for (int i = 0; i < count; i++) {
         uint8_t code = supported[i];
@@ -88,9 +95,18 @@ void print_vpd_pages(device_address unit)
                       code == VPD_ASCII_OPERATING_DEFINITION;
         if (code == VPD_SUPPORTED_PAGES || !prints)
             continue;
-        page.fill(0);
-        if (scsi_inquiry(unit, code, VPD_SIZE, page.data()) != 0 || page[0] == VPD_NO_DATA)
-            continue;
+        if (asked[code]) {
+            auto kept = answered.find(code);
+            if (kept == answered.end())
+                continue;
+            page = kept->second;
+        } else {
+            asked[code] = true;
+            page.fill(0);
+            if (scsi_inquiry(unit, code, VPD_SIZE, page.data()) != 0 || page[0] == VPD_NO_DATA)
+                continue;
+            answered[code] = page;
+        }
         if (code <= VPD_LAST_ASCII_INFORMATION) {
             char label[32];
             std::snprintf(label, sizeof label, "  VPD:FRU information (%02XH)  ", unsigned(code));
