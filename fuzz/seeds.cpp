@@ -1,8 +1,9 @@
 // Writes the seed inputs of the fuzz targets into
-// OUT/{medium,device,busfile,cli,container}: small media in each layout the
+// OUT/{medium,device,busfile,cli,container,run}: small media in each layout the
 // decoders know, the answers of a unit of every peripheral device type, the
 // sample and fixture bus files, the command lines of the command line's edge
-// cases, and a small disk in each container read without a library. The
+// cases, a small disk in each container read without a library, and whole
+// runs: command lines with bus files and images. The
 // sample media are read from the folder the build wrote them into.
 //   fuzz_seeds OUT SAMPLE_MEDIA_DIR
 #include <cstdio>
@@ -398,6 +399,49 @@ void write_containers(const bytes& disk)
     }
 }
 
+// ---- whole runs ------------------------------------------------------
+
+// A run's input (fuzz_run.cpp): the command line, then the bus file and
+// the image files, separated.
+bytes run_input(const std::vector<const char*>& line, const bytes& bus, const std::vector<bytes>& images = {})
+{
+    static const char separator[] = "\xF7\x5E\xF7\x5E";
+    bytes data;
+    for (size_t i = 0; i < line.size(); i++) {
+        if (i)
+            data.push_back(0);
+        data.insert(data.end(), line[i], line[i] + std::strlen(line[i]));
+    }
+    std::vector<bytes> files{bus};
+    files.insert(files.end(), images.begin(), images.end());
+    for (const bytes& file : files) {
+        data.insert(data.end(), separator, separator + 4);
+        data.insert(data.end(), file.begin(), file.end());
+    }
+    return data;
+}
+
+void write_runs(const bytes& disk)
+{
+    bytes sample = read_file(std::string(VEXUM_SOURCE_DIR) + "/samples/sample.bus", 1 << 16);
+    bytes disk_bus = text_bytes("adapter 0\n  manager \"FUZZ\"\nunit 0:0:0\n  image img0 512\n  on 12 00\n"
+                                "    data 00 00 02 02 1F 00 00 00 \"VEXUM   \" \"DISK\"\n"
+                                "unit 0:1:0\n  image sample-towns.img 512\n  on 12 00\n"
+                                "    data 00 80 02 02 1F 00 00 00 \"VEXUM   \" \"TOWNS\"\n");
+    write_seed("run", "sample-ldpo", run_input({"-ldpo"}, sample));
+    write_seed("run", "sample-trace", run_input({"-ldp", "-trace", "t.bus"}, sample));
+    write_seed("run", "trace-over-bus", run_input({"-bus", "f.bus", "-trace", "f.bus"}, sample));
+    write_seed("run", "image-and-bus", run_input({"-image", "img1", "-scsi", "-dpo"}, disk_bus, {disk, disk}));
+    write_seed("run", "images-only", run_input({"-image", "img0", "-image", "sample-floppy.img", "-dpo"}, {}, {disk}));
+    write_seed("run", "address", run_input({"-l", "-d", "-scsi", "0:1"}, disk_bus, {disk}));
+    write_seed("run", "hang", run_input({"-d"}, text_bytes("unit 0:0:0\n  on 12 00\n    data 00 00 02 02\n"
+                                                              "  on 12 01 00\n    data 00 00 00 03 80 80 80\n"
+                                                              "  on 12 01\n    hang\n  on 1A\n    hang\n")));
+    write_seed("run", "help", run_input({"--help"}, {}));
+    write_seed("run", "empty-bus-name", run_input({"-bus", "", "-ldp"}, {}));
+    write_seed("run", "escape", run_input({"-dp"}, text_bytes("\x1b]0;x\x07 1\nunit 0:0:0\n image ../x 512\n")));
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -407,14 +451,16 @@ int main(int argc, char** argv)
         return 2;
     }
     out_dir = argv[1];
-    for (const char* target : {"", "/medium", "/device", "/busfile", "/cli", "/container"})
+    for (const char* target : {"", "/medium", "/device", "/busfile", "/cli", "/container", "/run"})
         mkdir((out_dir + target).c_str(), 0755);
     write_media(argv[2]);
     // The head of the hard disk: its master boot record and first volume.
     write_devices(read_file(out_dir + "/medium/ibm-hard-disk", 4096));
     copy_bus_files(std::string(VEXUM_SOURCE_DIR) + "/samples");
     copy_bus_files(std::string(VEXUM_SOURCE_DIR) + "/tests/fixtures/hostile");
+    copy_bus_files(std::string(VEXUM_SOURCE_DIR) + "/tests/fixtures");
     write_command_lines();
     write_containers(read_file(out_dir + "/medium/ibm-hard-disk", 1 << 20));
+    write_runs(read_file(out_dir + "/medium/ibm-hard-disk", 1 << 14));
     return 0;
 }
