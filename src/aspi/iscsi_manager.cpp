@@ -401,20 +401,13 @@ iscsi_outcome run_command(const iscsi_api& lib, portal_adapter* adapter, target_
 
 uint32_t iscsi_support_info(void* context) { return (1u << 8) | uint32_t(adapters_of(context).size()); }
 
-void copy_id(uint8_t* field, const std::string& text)
-{
-    std::memset(field, 0, 16);
-    std::memcpy(field, text.data(), std::min<size_t>(text.size(), 16));
-}
-
 int iscsi_describe_adapter(void* context, int adapter, adapter_description* description)
 {
     const std::vector<portal_adapter>& adapters = adapters_of(context);
     if (adapter < 0 || size_t(adapter) >= adapters.size())
         return -1;
     description->count = int(adapters.size());
-    copy_id(description->ids, "iSCSI");
-    copy_id(description->ids + 16, adapters[size_t(adapter)].portal.address);
+    set_adapter_ids(description, "iSCSI", adapters[size_t(adapter)].portal.address, "");
     return 0;
 }
 

@@ -40,6 +40,11 @@ struct adapter_description {
     uint8_t ids[48] = {}; // manager identification, adapter identification, adapter-unique parameters
 };
 
+// Fills the three identification fields, each text cut to 16 bytes and
+// padded with zero bytes.
+void set_adapter_ids(adapter_description* description, const std::string& manager, const std::string& adapter,
+                     const std::string& unique);
+
 struct aspi_manager {
     const char* name;
     void* context;

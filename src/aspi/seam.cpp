@@ -66,6 +66,15 @@ uint32_t execute_request(const aspi_manager* manager, srb_exec* srb)
 
 void select_aspi_manager(const aspi_manager* manager) { selected_manager = manager; }
 
+void set_adapter_ids(adapter_description* description, const std::string& manager, const std::string& adapter,
+                     const std::string& unique)
+{
+    std::memset(description->ids, 0, sizeof description->ids);
+    const std::string* fields[3] = {&manager, &adapter, &unique};
+    for (int i = 0; i < 3; i++)
+        std::memcpy(description->ids + 16 * i, fields[i]->data(), std::min<size_t>(fields[i]->size(), 16));
+}
+
 const aspi_manager* current_aspi_manager() { return selected_manager ? selected_manager : &no_manager; }
 
 void release_aspi_manager(const aspi_manager* manager)

@@ -215,17 +215,12 @@ int describe_sg_adapter(const sg_topology& topology, int index, adapter_descript
     const sg_adapter& adapter = topology.adapters[size_t(index)];
     description->count = int(topology.adapters.size());
     description->own_id = 7; // the kernel does not tell the initiator's ID; 7 is the usual one
-    std::memset(description->ids, 0, sizeof description->ids);
-    std::memcpy(description->ids, "Linux sg", 8);
-    std::memcpy(description->ids + 16, adapter.driver.data(), std::min<size_t>(adapter.driver.size(), 16));
     // Where the adapter sits in the kernel's numbering: "host2", or
     // "host2 channel 1" for a further channel of the same host.
-    char where[32];
-    if (adapter.channel == 0)
-        std::snprintf(where, sizeof where, "host%d", adapter.host_number);
-    else
-        std::snprintf(where, sizeof where, "host%d channel %d", adapter.host_number, adapter.channel);
-    std::memcpy(description->ids + 32, where, std::min<size_t>(std::strlen(where), 16));
+    std::string where = "host" + std::to_string(adapter.host_number);
+    if (adapter.channel != 0)
+        where += " channel " + std::to_string(adapter.channel);
+    set_adapter_ids(description, "Linux sg", adapter.driver, where);
     return 0;
 }
 

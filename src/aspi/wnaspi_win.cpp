@@ -12,11 +12,13 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <string>
 
 #include <windows.h>
 
 #include "aspi/aspi.h"
 #include "aspi/manager.h"
+#include "aspi/wnaspi.h"
 #include "format/output.h"
 
 namespace {
@@ -40,6 +42,9 @@ struct wnaspi_manager {
     aspi_event* spare_event = nullptr;
     // How many requests were left to the manager after their wait ran out.
     unsigned abandoned_requests = 0;
+    // Why the DLL cannot serve, said once when the connection asks.
+    std::string failure;
+    bool told_failure = false;
 };
 
 wnaspi_manager& manager_of(void* context) { return *static_cast<wnaspi_manager*>(context); }
@@ -62,8 +67,8 @@ call find_call(HMODULE module, const char* name)
     return result;
 }
 
-// 0 when the DLL is loaded and has both calls; the reason otherwise, said
-// once on standard error.
+// 0 when the DLL is loaded and has both calls; the reason otherwise (its
+// text kept for the connection).
 uint32_t load_manager(wnaspi_manager& m)
 {
     if (m.tried)
@@ -71,15 +76,15 @@ uint32_t load_manager(wnaspi_manager& m)
     m.tried = true;
     m.module = LoadLibraryA(MANAGER_DLL);
     if (!m.module) {
-        err_printf("vexum: %s: cannot load the ASPI manager (Windows error %lu)\n", MANAGER_DLL,
-                   static_cast<unsigned long>(GetLastError()));
+        m.failure = std::string("vexum: ") + MANAGER_DLL + ": cannot load the ASPI manager (Windows error " +
+                    std::to_string(static_cast<unsigned long>(GetLastError())) + ")\n";
         return SUPPORT_NO_MANAGER;
     }
     m.support_info = find_call<support_info_call>(m.module, "GetASPI32SupportInfo");
     m.send_command = find_call<send_command_call>(m.module, "SendASPI32Command");
     if (!m.support_info || !m.send_command) {
-        err_printf("vexum: %s: not an ASPI manager (no GetASPI32SupportInfo or SendASPI32Command)\n",
-                   MANAGER_DLL);
+        m.failure = std::string("vexum: ") + MANAGER_DLL +
+                    ": not an ASPI manager (no GetASPI32SupportInfo or SendASPI32Command)\n";
         m.support_info = nullptr;
         m.send_command = nullptr;
         return SUPPORT_FAILED_INIT;
@@ -91,8 +96,12 @@ uint32_t wnaspi_support_info(void* context)
 {
     wnaspi_manager& m = manager_of(context);
     uint32_t failure = load_manager(m);
-    if (failure)
+    if (failure) {
+        if (!m.told_failure)
+            err_printf("%s", m.failure.c_str());
+        m.told_failure = true;
         return failure;
+    }
     return m.support_info();
 }
 
@@ -207,7 +216,15 @@ void wnaspi_shutdown(void* context)
 
 } // namespace
 
-const aspi_manager* platform_aspi_manager()
+bool is_wnaspi_ready(const aspi_manager* manager)
+{
+    if (!manager || manager->execute != wnaspi_execute)
+        return false;
+    wnaspi_manager& m = manager_of(manager->context);
+    return load_manager(m) == 0 && ((m.support_info() >> 8) & 0xFF) == 1;
+}
+
+const aspi_manager* open_wnaspi_manager()
 {
     auto* m = new wnaspi_manager;
     m->record = {"WNASPI32.DLL", m, wnaspi_support_info, wnaspi_describe_adapter, wnaspi_execute,
