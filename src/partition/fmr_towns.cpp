@@ -2,68 +2,59 @@
 // of ten 48-byte entries from offset 20h of sector 1, each with an absolute
 // start, a size and two 16-character names.
 #include <array>
-#include <cstdio>
 #include <cstring>
 
 #include "format/bytes.h"
-#include "format/format.h"
-#include "format/output.h"
 #include "partition/partition.h"
+
+// An MS-DOS partition's boot sector is read for its volume; -1 when it lies
+// outside the medium or cannot be read, which ends the table.
+static int read_towns_volume(const medium_reader* medium, partition_entry* entry)
+{
+    if (entry->start >= medium->sector_count)
+        return -1;
+    std::array<uint8_t, DECODE_SECTOR_SIZE> boot{};
+    if (read_medium(medium, entry->start, 1, boot.data()) != 0)
+        return -1;
+    entry->has_volume = true;
+    entry->volume = decode_fat_volume(boot.data(), false);
+    return 0;
+}
+
+static layout_end walk_towns_table(const layout_report& report, const uint8_t* table)
+{
+    uint64_t last_end = 0;
+    for (int i = 0; i < 10; i++) {
+        const uint8_t* e = table + 0x20 + 0x30 * i;
+        partition_entry entry{};
+        entry.start = get_le32(e + 0x02);
+        if (entry.start == 0)
+            break;
+        entry.number = uint32_t(i + 1);
+        entry.boot_indicator = e[0];
+        entry.type_code = -1;
+        entry.sectors = get_le32(e + 0x06);
+        std::memcpy(entry.system_name, e + 0x10, sizeof entry.system_name);
+        std::memcpy(entry.second_name, e + 0x20, sizeof entry.second_name);
+        if (std::memcmp(entry.system_name, "MS-DOS", 6) == 0 && read_towns_volume(report.medium, &entry) != 0)
+            return layout_end{false, 0, CHAIN_NOT_STOPPED, 0};
+        report_partition(report, entry);
+        last_end = entry.start + entry.sectors;
+    }
+    uint64_t medium_sectors = report.medium->sector_count;
+    return layout_end{true, last_end < medium_sectors ? medium_sectors - last_end : 0, CHAIN_NOT_STOPPED, 0};
+}
 
 int decode_fmr_towns(const medium_reader* medium, const uint8_t*, const report_options& options)
 {
-    uint32_t sector_size = medium->sector_size;
-    uint64_t medium_sectors = medium->sector_count;
-    if (sector_size != DECODE_SECTOR_SIZE)
+    if (medium->sector_size != DECODE_SECTOR_SIZE)
         return -1;
     std::array<uint8_t, DECODE_SECTOR_SIZE> table{};
     if (read_medium(medium, 1, 1, table.data()) != 0)
         return -1;
-    std::array<uint8_t, DECODE_SECTOR_SIZE> boot{};
-    char number[32];
-    out_printf("  FMR/TOWNS HARD DISK FORMAT %13s bytes\n", format_grouped64(uint64_t(sector_size) * medium_sectors, number));
-    uint64_t last_end = 0;
-    for (int i = 0; i < 10; i++) {
-        const uint8_t* entry = table.data() + 0x20 + 0x30 * i;
-        uint32_t start = get_le32(entry + 0x02);
-        if (start == 0)
-            break;
-        uint32_t count = get_le32(entry + 0x06);
-        char size_text[32], system_name[17], second_name[17];
-        format_grouped64(uint64_t(count) * sector_size, size_text);
-        char mark = entry[0] != 0 ? '*' : ' ';
-        copy_padded_field(system_name, entry + 0x10, 16);
-        copy_padded_field(second_name, entry + 0x20, 16);
-        if (memcmp(system_name, "MS-DOS", 6) == 0) {
-            // A boot sector outside the medium is not read.
-            if (start >= medium_sectors)
-                return -1;
-            boot.fill(0);
-            if (read_medium(medium, start, 1, boot.data()) != 0)
-                return -1;
-            char serial[16], label[12];
-            uint32_t serial_number = get_le32(boot.data() + 0x27);
-            snprintf(serial, sizeof serial, "%04X-%04X", unsigned(serial_number >> 16), unsigned(serial_number & 0xFFFF));
-            copy_padded_field(label, boot.data() + 0x2B, 11);
-            out_printf(" %c(%2d) %-11s %-9s %13s .. %s %s\n", mark, i + 1, label, serial, size_text, system_name,
-                       second_name);
-            if (options.show_partitions) {
-                print_partition_extent(start, count);
-                report_fat_bpb(boot.data() + 0x0B);
-            }
-        } else {
-            out_printf(" %c(%2d)                       %13s .. %s %s\n", mark, i + 1, size_text, system_name,
-                       second_name);
-            if (options.show_partitions)
-                print_partition_extent(start, count);
-        }
-        last_end = uint64_t(start) + count;
-    }
-    if (last_end < medium_sectors) {
-        uint64_t free_sectors = medium_sectors - last_end;
-        char bytes[32];
-        out_printf("  (--)  Free disk space      %13s bytes (%13s sectors)\n",
-                   format_grouped64(free_sectors * sector_size, bytes), format_grouped64(free_sectors, number));
-    }
-    return 0;
+    layout_report report{options, LAYOUT_FMR_TOWNS, medium};
+    begin_layout(report);
+    layout_end end = walk_towns_table(report, table.data());
+    end_layout(report, end);
+    return end.complete ? 0 : -1;
 }

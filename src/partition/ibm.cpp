@@ -2,42 +2,36 @@
 // sector, and a hard disk that starts with a master boot record whose
 // extended partitions chain further boot records.
 #include <array>
-#include <cstdio>
 #include <cstring>
 #include <vector>
 
 #include "format/bytes.h"
-#include "format/format.h"
-#include "format/output.h"
 #include "partition/partition.h"
 
 static bool has_boot_signature(const uint8_t* sector) { return sector[0x1FE] == 0x55 && sector[0x1FF] == 0xAA; }
 
-static void format_serial(uint32_t serial, char* out, size_t size)
+fat_volume decode_fat_volume(const uint8_t* boot, bool fat32)
 {
-    snprintf(out, size, "%04X-%04X", unsigned(serial >> 16), unsigned(serial & 0xFFFF));
+    fat_volume volume{};
+    std::memcpy(volume.oem, boot + 0x03, sizeof volume.oem);
+    volume.bpb = decode_bpb(boot + 0x0B, fat32);
+    return volume;
 }
 
 int decode_ibm_floppy(const medium_reader* medium, const uint8_t* sector0, const report_options& options)
 {
-    uint32_t sector_size = medium->sector_size;
-    uint64_t medium_sectors = medium->sector_count;
     if (get_le16(sector0 + 0x0B) != 512 || (sector0[0x15] != 0xF0 && sector0[0x15] != 0xF8) ||
         !has_boot_signature(sector0))
         return -1;
-    char size_text[32];
-    format_grouped64(uint64_t(sector_size) * medium_sectors, size_text);
-    out_printf("  IBM FLOPPY DISK FORMAT     %13s bytes\n", size_text);
-    std::array<uint8_t, 0x3E - 0x0B> bpb{};
-    memcpy(bpb.data(), sector0 + 0x0B, bpb.size());
-    char oem[9], serial[16], file_system[9], label[12];
-    copy_padded_field(oem, sector0 + 0x03, 8);
-    format_serial(get_le32(sector0 + 0x27), serial, sizeof serial);
-    copy_padded_field(file_system, sector0 + 0x36, 8);
-    copy_padded_field(label, sector0 + 0x2B, 11);
-    out_printf("       %-11s %-9s %13s .. %-24s %s\n", label, serial, size_text, file_system, oem);
-    if (options.show_partitions)
-        report_fat_bpb(bpb.data());
+    layout_report report{options, LAYOUT_IBM_FLOPPY, medium};
+    begin_layout(report);
+    partition_entry entry{};
+    entry.type_code = -1;
+    entry.sectors = medium->sector_count;
+    entry.has_volume = true;
+    entry.volume = decode_fat_volume(sector0, false);
+    report_partition(report, entry);
+    end_layout(report, layout_end{true, 0, CHAIN_NOT_STOPPED, 0});
     return 0;
 }
 
@@ -101,81 +95,53 @@ static bool add_table_offset(table_set* set, uint32_t offset)
 enum : int { ENTRY_FAT16 = 1, ENTRY_FAT32 = 2, ENTRY_OTHER = 3 };
 
 struct hard_disk_walk {
-    const medium_reader* medium;
-    uint32_t sector_size;
-    uint64_t medium_sectors;
-    std::array<uint8_t, DECODE_SECTOR_SIZE> buffer; // boot sectors of listed partitions
+    const layout_report& report;
     uint32_t number;   // partitions listed so far
     uint64_t last_end; // end of the last listed partition
-    const report_options& options;
+    std::array<uint8_t, DECODE_SECTOR_SIZE> boot; // the boot sector of a FAT partition
 };
 
-// Lists one partition entry; for FAT volumes reads and shows its boot
+// Lists one partition entry; for FAT volumes reads and decodes its boot
 // sector. -1 ends the walk.
-static int list_partition(hard_disk_walk* walk, const uint8_t* entry, uint64_t table_base, int kind)
+static int list_partition(hard_disk_walk* walk, const uint8_t* table_entry, uint64_t table_base, int kind)
 {
-    uint32_t type = entry[4];
-    uint64_t start = table_base + get_le32(entry + 8);
-    uint32_t count = get_le32(entry + 12);
-    char mark = entry[0] != 0 ? '*' : ' ';
-    char size_text[32];
-    format_grouped64(uint64_t(count) * walk->sector_size, size_text);
-    walk->number++;
-    if (kind == ENTRY_OTHER) {
-        out_printf(" %c(%2u)                       %13s .. %-24s\n", mark, unsigned(walk->number), size_text,
-                   partition_type_name(type));
-        if (walk->options.show_partitions)
-            print_partition_extent(start, count);
-    } else {
+    const medium_reader* medium = walk->report.medium;
+    partition_entry entry{};
+    entry.boot_indicator = table_entry[0];
+    entry.type_code = table_entry[4];
+    entry.start = table_base + get_le32(table_entry + 8);
+    entry.sectors = get_le32(table_entry + 12);
+    if (kind != ENTRY_OTHER) {
         // A boot sector outside the medium is not read.
-        if (start >= walk->medium_sectors)
+        if (entry.start >= medium->sector_count)
             return -1;
-        walk->buffer.fill(0);
-        if (read_medium(walk->medium, start, 1, walk->buffer.data()) != 0)
+        walk->boot.fill(0);
+        if (read_medium(medium, entry.start, 1, walk->boot.data()) != 0)
             return -1;
-        const uint8_t* boot = walk->buffer.data();
-        if (boot[0x15] != 0xF8)
+        if (walk->boot[0x15] != 0xF8)
             return -1;
-        bool fat32 = kind == ENTRY_FAT32;
-        char oem[9], serial[16], label[12];
-        copy_padded_field(oem, boot + 0x03, 8);
-        format_serial(get_le32(boot + (fat32 ? 0x43 : 0x27)), serial, sizeof serial);
-        copy_padded_field(label, boot + (fat32 ? 0x47 : 0x2B), 11);
-        out_printf(" %c(%2u) %-11s %-9s %13s .. %-24s %s\n", mark, unsigned(walk->number), label, serial, size_text,
-                   partition_type_name(type), oem);
-        if (walk->options.show_partitions) {
-            print_partition_extent(start, count);
-            if (fat32)
-                report_fat32_bpb(boot + 0x0B);
-            else
-                report_fat_bpb(boot + 0x0B);
-        }
+        entry.has_volume = true;
+        entry.volume = decode_fat_volume(walk->boot.data(), kind == ENTRY_FAT32);
     }
-    walk->last_end = start + count;
+    entry.number = ++walk->number;
+    report_partition(walk->report, entry);
+    walk->last_end = entry.start + entry.sectors;
     return 0;
 }
 
-int decode_ibm_hard_disk(const medium_reader* medium, const uint8_t* sector0, const report_options& options)
+// Walks the master boot record's table and the extended chain behind it.
+static layout_end walk_hard_disk(hard_disk_walk* walk, const uint8_t* sector0)
 {
-    uint32_t sector_size = medium->sector_size;
+    const medium_reader* medium = walk->report.medium;
     uint64_t medium_sectors = medium->sector_count;
-    if (sector_size != DECODE_SECTOR_SIZE)
-        return -1;
-    if (!has_boot_signature(sector0)) {
-        out_puts("  Unkown format!!\n");
-        return -1;
-    }
-    char number[32];
-    out_printf("  IBM HARD DISK FORMAT       %13s bytes\n", format_grouped64(uint64_t(sector_size) * medium_sectors, number));
-
-    hard_disk_walk walk{medium, sector_size, medium_sectors, {}, 0, 0, options};
-    std::array<uint8_t, DECODE_SECTOR_SIZE> record{}; // the extended boot record last read
     table_set walked;
     uint64_t table_base = 0;
     uint64_t extended_base = 0;
     uint32_t links = 0;
     std::array<uint8_t, 64> table{};
+    std::array<uint8_t, DECODE_SECTOR_SIZE> record{}; // the extended boot record last read
     memcpy(table.data(), sector0 + 0x1BE, table.size());
+    layout_end stopped{false, 0, CHAIN_NOT_STOPPED, 0};
     for (;;) {
         bool linked = false;
         for (int i = 0; i < 4 && !linked; i++) {
@@ -192,24 +158,22 @@ int decode_ibm_hard_disk(const medium_reader* medium, const uint8_t* sector0, co
                 // (sector 0 and a link to itself included), past the end of
                 // the medium, or after MAX_EXTENDED_LINKS links.
                 if (++links > MAX_EXTENDED_LINKS) {
-                    out_printf("  (--)  Extended chain stopped: more than %s links\n",
-                               format_grouped(MAX_EXTENDED_LINKS, number));
-                    return -1;
+                    stopped.stop = CHAIN_TOO_MANY_LINKS;
+                    return stopped;
                 }
+                stopped.stop_sector = next;
                 if (next >= medium_sectors) {
-                    out_printf("  (--)  Extended chain stopped: link to sector %s past the end\n",
-                               format_grouped64(next, number));
-                    return -1;
+                    stopped.stop = CHAIN_PAST_THE_END;
+                    return stopped;
                 }
                 // Only the first link can lead to sector 0, with an offset 0.
                 if (next == 0 || !add_table_offset(&walked, uint32_t(next - extended_base))) {
-                    out_printf("  (--)  Extended chain stopped: link to sector %s walked before\n",
-                               format_grouped64(next, number));
-                    return -1;
+                    stopped.stop = CHAIN_WALKED_BEFORE;
+                    return stopped;
                 }
                 record.fill(0);
                 if (read_medium(medium, next, 1, record.data()) != 0)
-                    return -1;
+                    return layout_end{false, 0, CHAIN_NOT_STOPPED, 0};
                 memcpy(table.data(), record.data() + 0x1BE, table.size());
                 table_base = next;
                 linked = true;
@@ -220,17 +184,28 @@ int decode_ibm_hard_disk(const medium_reader* medium, const uint8_t* sector0, co
                 kind = ENTRY_FAT16;
             else if (type == 0x0B || type == 0x0C)
                 kind = ENTRY_FAT32;
-            if (list_partition(&walk, entry, table_base, kind) != 0)
-                return -1;
+            if (list_partition(walk, entry, table_base, kind) != 0)
+                return layout_end{false, 0, CHAIN_NOT_STOPPED, 0};
         }
         if (!linked)
             break;
     }
-    if (walk.last_end < medium_sectors) {
-        uint64_t free_sectors = medium_sectors - walk.last_end;
-        char bytes[32];
-        out_printf("  (--)  Free disk space      %13s bytes (%13s sectors)\n",
-                   format_grouped64(free_sectors * sector_size, bytes), format_grouped64(free_sectors, number));
+    uint64_t free_sectors = walk->last_end < medium_sectors ? medium_sectors - walk->last_end : 0;
+    return layout_end{true, free_sectors, CHAIN_NOT_STOPPED, 0};
+}
+
+int decode_ibm_hard_disk(const medium_reader* medium, const uint8_t* sector0, const report_options& options)
+{
+    if (medium->sector_size != DECODE_SECTOR_SIZE)
+        return -1;
+    if (!has_boot_signature(sector0)) {
+        report_unknown_layout(options);
+        return -1;
     }
-    return 0;
+    layout_report report{options, LAYOUT_IBM_HARD_DISK, medium};
+    begin_layout(report);
+    hard_disk_walk walk{report, 0, 0, {}};
+    layout_end end = walk_hard_disk(&walk, sector0);
+    end_layout(report, end);
+    return end.complete ? 0 : -1;
 }

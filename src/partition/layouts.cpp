@@ -1,20 +1,11 @@
-// The two lines of a partition's extent, the partition type names, and the
-// choice of decoder by the first bytes of sector 0.
+// The partition type names, and the choice of decoder by the first bytes of
+// sector 0.
 #include <cstdio>
 #include <cstring>
 
 #include "format/format.h"
 #include "format/output.h"
 #include "partition/partition.h"
-
-void print_partition_extent(uint64_t start, uint64_t sector_count)
-{
-    char number[32];
-    out_printf("        Partition start      %13s (%8llXH)\n", format_grouped64(start, number),
-               static_cast<unsigned long long>(start));
-    out_printf("        Partition size       %13s (%8llXH)\n", format_grouped64(sector_count, number),
-               static_cast<unsigned long long>(sector_count));
-}
 
 struct partition_type {
     uint32_t type;
@@ -60,12 +51,19 @@ static const partition_type partition_types[] = {
 };
 static_assert(sizeof partition_types / sizeof partition_types[0] == 35, "35 partition type names");
 
-const char* partition_type_name(uint32_t type)
+const char* find_partition_type_name(uint32_t type)
 {
     for (const partition_type& entry : partition_types) {
         if (entry.type == type)
             return entry.name;
     }
+    return nullptr;
+}
+
+const char* partition_type_name(uint32_t type)
+{
+    if (const char* name = find_partition_type_name(type))
+        return name;
     // Shared by every call: the caller uses the text before the next lookup.
     static char unlisted[32];
     snprintf(unlisted, sizeof unlisted, "unkown OS (%02XH)", unsigned(type));

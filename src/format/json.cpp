@@ -1,0 +1,162 @@
+// The JSON document writer and the text of devices and media in it.
+#include "format/json.h"
+
+#include "format/cp932.h"
+#include "format/output.h"
+
+namespace {
+
+constexpr int INDENT = 2;
+
+void write_indent(size_t depth)
+{
+    for (size_t i = 0; i < depth * INDENT; i++)
+        out_putc(' ');
+}
+
+// The separator, the indentation and the key before a value in the open
+// container (none at the top).
+void begin_value(json_writer* writer, const char* key)
+{
+    if (writer->open.empty())
+        return;
+    json_writer::frame& frame = writer->open.back();
+    out_puts(frame.count == 0 ? "\n" : ",\n");
+    frame.count++;
+    write_indent(writer->open.size());
+    if (!frame.array) {
+        out_puts(json_value(key ? key : "").dump().c_str());
+        out_puts(": ");
+    }
+}
+
+// The value's text at the current depth: its own line ends are followed by
+// the indentation of the container it sits in. Text that is not UTF-8
+// cannot reach here (decode_device_text makes UTF-8 of every byte), and
+// would be replaced rather than thrown.
+void write_value(const json_writer* writer, const json_value& value)
+{
+    std::string text = value.dump(INDENT, ' ', false, json_value::error_handler_t::replace);
+    std::string indent(writer->open.size() * INDENT, ' ');
+    size_t from = 0;
+    for (size_t end = text.find('\n'); end != std::string::npos; end = text.find('\n', from)) {
+        out_puts(text.substr(from, end + 1 - from).c_str());
+        out_puts(indent.c_str());
+        from = end + 1;
+    }
+    out_puts(text.c_str() + from);
+}
+
+void open_container(json_writer* writer, const char* key, bool array)
+{
+    begin_value(writer, key);
+    out_putc(array ? '[' : '{');
+    writer->open.push_back({array, 0});
+}
+
+} // namespace
+
+void json_open_object(json_writer* writer, const char* key) { open_container(writer, key, false); }
+
+void json_open_array(json_writer* writer, const char* key) { open_container(writer, key, true); }
+
+void json_close(json_writer* writer)
+{
+    if (writer->open.empty())
+        return;
+    json_writer::frame frame = writer->open.back();
+    writer->open.pop_back();
+    if (frame.count != 0) {
+        out_putc('\n');
+        write_indent(writer->open.size());
+    }
+    out_putc(frame.array ? ']' : '}');
+    if (writer->open.empty())
+        out_putc('\n');
+}
+
+void json_put(json_writer* writer, const char* key, const json_value& value)
+{
+    begin_value(writer, key);
+    write_value(writer, value);
+    if (writer->open.empty())
+        out_putc('\n');
+}
+
+void json_put_members(json_writer* writer, const json_value& object)
+{
+    for (auto member = object.begin(); member != object.end(); ++member)
+        json_put(writer, member.key().c_str(), member.value());
+}
+
+std::string hex_text(const uint8_t* bytes, size_t length)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    std::string text;
+    text.reserve(length * 2);
+    for (size_t i = 0; i < length; i++) {
+        text += digits[bytes[i] >> 4];
+        text += digits[bytes[i] & 0x0F];
+    }
+    return text;
+}
+
+static void append_latin1(const uint8_t* bytes, size_t length, std::string* out)
+{
+    for (size_t i = 0; i < length; i++) {
+        uint8_t b = bytes[i];
+        if (b < 0x80) {
+            *out += char(b);
+        } else {
+            *out += char(0xC0 | (b >> 6));
+            *out += char(0x80 | (b & 0x3F));
+        }
+    }
+}
+
+std::string decode_device_text(const uint8_t* bytes, size_t length)
+{
+    size_t end = 0;
+    while (end < length && bytes[end] != 0)
+        end++;
+    size_t begin = 0;
+    while (begin < end && bytes[begin] == ' ')
+        begin++;
+    while (end > begin && bytes[end - 1] == ' ')
+        end--;
+    const uint8_t* text = bytes + begin;
+    size_t size = end - begin;
+    bool plain = true;
+    for (size_t i = 0; i < size && plain; i++)
+        plain = text[i] < 0x80;
+    std::string out;
+    if (plain)
+        out.assign(reinterpret_cast<const char*>(text), size);
+    else if (append_cp932_as_utf8(text, size, &out) != 0)
+        append_latin1(text, size, &out);
+    return out;
+}
+
+void put_device_text(json_value* object, const std::string& key, const uint8_t* bytes, size_t length)
+{
+    (*object)[key] = decode_device_text(bytes, length);
+    (*object)[key + "_hex"] = hex_text(bytes, length);
+}
+
+// True when text is well-formed UTF-8: the library's writer drops what is
+// not, or replaces it, and the two renderings then differ.
+static bool is_utf8(const std::string& text)
+{
+    json_value value(text);
+    return value.dump(-1, ' ', false, json_value::error_handler_t::ignore) ==
+           value.dump(-1, ' ', false, json_value::error_handler_t::replace);
+}
+
+std::string utf8_or_latin1(const std::string& text)
+{
+    if (is_utf8(text))
+        return text;
+    std::string out;
+    append_latin1(reinterpret_cast<const uint8_t*>(text.data()), text.size(), &out);
+    return out;
+}
