@@ -18,3 +18,9 @@ void out_printf(const char* format, ...) VEXUM_PRINTF(1, 2);
 void out_puts(const char* text); // no line end added
 void out_putc(char c);
 void err_printf(const char* format, ...) VEXUM_PRINTF(1, 2);
+
+// Called with each text err_printf writes (its line end removed), besides
+// writing it; null stops it. The JSON document keeps them as its
+// diagnostics.
+using error_listener = void (*)(void* context, const char* text);
+void set_error_listener(error_listener listener, void* context);

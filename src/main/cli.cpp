@@ -5,9 +5,10 @@
 //   but saturate at INT_MAX instead of overflowing.
 // - An address text that ends right after "<ha#>:" stops there instead of
 //   stepping over the terminating zero.
-// - The extension words (-image, -bus, -trace, -iscsi)
+// - The extension words (-image, -bus, -trace, -iscsi, -json)
 //   are whole words, matched without regard to case before the letter-group
-//   reading; each takes the next argument whatever it starts with.
+//   reading; each but -json (also --json) takes the next argument whatever
+//   it starts with.
 // - Exactly "--help" and "--version", as every other tool reads them. Any
 //   other spelling ("--HELP", "--helpme") is still a group of letters.
 #include "main/cli.h"
@@ -127,6 +128,12 @@ parse_result parse_command_line(int argc, const char* const* argv, run_plan* pla
                 plan->scsi_state = 0;
             if (has_next && is_digit(argv[i + 1][0]))
                 plan->drive = read_number(argv[++i], nullptr);
+            continue;
+        }
+
+        // -json (--json too) takes no argument.
+        if (word_is(w, "json") || word_is(w, "-json")) {
+            plan->json = true;
             continue;
         }
 

@@ -17,6 +17,7 @@ struct run_plan {
     std::string bus_file;            // -bus FILE
     std::string trace_file;          // -trace FILE
     std::vector<std::string> iscsi_portals; // -iscsi PORTAL
+    bool json = false;                      // -json or --json: one JSON document
 };
 
 enum parse_result { PARSE_RUN = 0, PARSE_USAGE = 1, PARSE_ERROR = 2, PARSE_HELP = 3, PARSE_VERSION = 4 };

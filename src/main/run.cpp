@@ -8,6 +8,7 @@
 #include "aspi/aspi.h"
 #include "aspi/manager.h"
 #include "aspi/trace_file.h"
+#include "format/json.h"
 #include "format/output.h"
 #include "main/cli.h"
 #include "physdrive/physdrive.h"
@@ -16,6 +17,11 @@
 namespace {
 
 constexpr int DRIVE_COUNT = 32;
+
+// The JSON document's format: the major number changes only with a change
+// that a reader of the former format could misread (docs/json.md).
+constexpr int JSON_FORMAT_MAJOR = 1;
+constexpr int JSON_FORMAT_MINOR = 0;
 
 // Images first, in command-line order, then the numbered drives.
 void run_disk_command(const run_plan& plan, const report_options& options)
@@ -34,7 +40,7 @@ void run_disk_command(const run_plan& plan, const report_options& options)
         last = LAST_DRIVE_NUMBER;
     for (int number = first; number <= last; number++) {
         if (measure_physical_drive(number, &drive) == 0)
-            report_disk(number, &drive, options);
+            report_disk(&drive, options);
     }
     close_physical_drives();
 }
@@ -109,31 +115,48 @@ int release_manager(const aspi_manager* manager, std::string* error)
     return result;
 }
 
-} // namespace
+// The JSON document of a -json run: opened before anything runs, closed
+// with the run's diagnostics whatever way the run ends.
+struct json_document {
+    json_writer writer;
+    bool lists_written = false; // "drives" and "host_adapters"
+};
 
-int run_vexum(int argc, const char* const* argv)
+void record_diagnostic(void* context, const char* text)
 {
-    run_plan plan;
-    std::string error;
-    report_options options;
-    parse_result result = parse_command_line(argc, argv, &plan, &options, &error);
-    switch (result) {
-    case PARSE_USAGE:
-    case PARSE_HELP:
-        print_usage();
-        fflush(output_stream());
-        return result == PARSE_USAGE ? 1 : 0;
-    case PARSE_VERSION:
-        print_version();
-        fflush(output_stream());
-        return 0;
-    case PARSE_ERROR:
-        err_printf("%s\n", error.c_str());
-        return 2;
-    case PARSE_RUN:
-        break;
-    }
+    static_cast<json_writer*>(context)->diagnostics.push_back(utf8_or_latin1(text));
+}
 
+void begin_document(json_document* document, int argc, const char* const* argv)
+{
+    json_writer* writer = &document->writer;
+    json_open_object(writer, nullptr);
+    json_put(writer, "format_version", {JSON_FORMAT_MAJOR, JSON_FORMAT_MINOR});
+    json_value words = json_value::array();
+    for (int i = 0; i < argc; i++)
+        words.push_back(utf8_or_latin1(argv[i] ? argv[i] : ""));
+    json_put(writer, "program", {{"name", "vexum"}, {"version", VEXUM_VERSION}, {"argv", words}});
+    set_error_listener(record_diagnostic, writer);
+}
+
+void end_document(json_document* document, int exit_code)
+{
+    json_writer* writer = &document->writer;
+    set_error_listener(nullptr, nullptr);
+    if (!document->lists_written) {
+        json_put(writer, "drives", json_value::array());
+        json_put(writer, "host_adapters", json_value::array());
+    }
+    json_put(writer, "exit_code", exit_code);
+    json_put(writer, "diagnostics", writer->diagnostics);
+    json_close(writer);
+}
+
+// Everything after the command line: images and the bus opened, then the
+// disk command, then the SCSI command. Returns the exit code.
+int run_commands(const run_plan& plan, const report_options& options, json_document* document)
+{
+    std::string error;
     for (const std::string& image : plan.images) {
         int opened = open_image_drive(image.c_str(), &error);
         if (opened > 0) {
@@ -158,16 +181,65 @@ int run_vexum(int argc, const char* const* argv)
         select_aspi_manager(manager);
     }
 
+    if (document != nullptr) {
+        document->lists_written = true;
+        json_open_array(options.json, "drives");
+    }
     if (plan.disk_named || !plan.images.empty())
         run_disk_command(plan, options);
-
+    if (document != nullptr) {
+        json_close(options.json);
+        json_open_array(options.json, "host_adapters");
+    }
     int exit_code = 0;
     if (scsi_runs)
         exit_code = run_scsi_command(plan, options);
+    if (document != nullptr)
+        json_close(options.json);
     if (release_manager(manager, &error) != 0) {
         err_printf("vexum: %s\n", error.c_str());
         exit_code = 2;
     }
+    return exit_code;
+}
+
+} // namespace
+
+int run_vexum(int argc, const char* const* argv)
+{
+    run_plan plan;
+    std::string error;
+    report_options options;
+    parse_result result = parse_command_line(argc, argv, &plan, &options, &error);
+    switch (result) {
+    case PARSE_USAGE:
+    case PARSE_HELP:
+        print_usage();
+        fflush(output_stream());
+        return result == PARSE_USAGE ? 1 : 0;
+    case PARSE_VERSION:
+        print_version();
+        fflush(output_stream());
+        return 0;
+    case PARSE_ERROR:
+    case PARSE_RUN:
+        break;
+    }
+
+    json_document document;
+    if (plan.json) {
+        options.json = &document.writer;
+        begin_document(&document, argc, argv);
+    }
+    int exit_code;
+    if (result == PARSE_ERROR) {
+        err_printf("%s\n", error.c_str());
+        exit_code = 2;
+    } else {
+        exit_code = run_commands(plan, options, plan.json ? &document : nullptr);
+    }
+    if (plan.json)
+        end_document(&document, exit_code);
     fflush(output_stream());
     return exit_code;
 }

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "format/format.h"
+#include "format/json.h"
 #include "format/output.h"
 #include "physdrive/image_library.h"
 
@@ -110,8 +111,21 @@ medium_reader container_medium(const container_image* image)
     return medium_reader{read_container_medium, image, size, size != 0 ? image->header.media_size / size : 0};
 }
 
-void print_container_line(const container_header& header)
+void report_container(const container_header& header, const report_options& options)
 {
-    char number[32];
-    out_printf("  Image: %s, %s bytes\n", container_name(header).c_str(), format_grouped64(header.media_size, number));
+    if (options.json == nullptr) {
+        char number[32];
+        out_printf("  Image: %s, %s bytes\n", container_name(header).c_str(), format_grouped64(header.media_size, number));
+        return;
+    }
+    json_value container;
+    container["format"] = container_format_word(header.format);
+    container["name"] = utf8_or_latin1(container_name(header));
+    container["media_size_bytes"] = header.media_size;
+    container["sector_size"] = header.sector_size;
+    if (header.has_geometry)
+        container["geometry"] = {{"cylinders", header.cylinders},
+                                 {"heads", header.heads},
+                                 {"sectors_per_track", header.sectors_per_track}};
+    json_put(options.json, "container", container);
 }

@@ -112,5 +112,6 @@ int read_container(const container_image* image, uint64_t offset, uint8_t* buffe
 // The medium reader of the disk inside: its sector size and whole sectors.
 medium_reader container_medium(const container_image* image);
 
-// The added line under an image's heading: "  Image: NAME, SIZE bytes".
-void print_container_line(const container_header& header);
+// The added line under an image's heading: "  Image: NAME, SIZE bytes";
+// under -json the drive's "container" object.
+void report_container(const container_header& header, const report_options& options);

@@ -123,16 +123,17 @@ static void container_geometry(const container_header& header, uint64_t sectors,
 void report_images(const report_options& options)
 {
     for (const image_drive& image : images) {
-        out_printf("\nDisk:%s\n", image.path.c_str());
         disk_geometry geometry{};
+        begin_drive_report(&image.drive, image.path.c_str(), options);
         if (!image.container) {
             derive_image_geometry(image.drive.total_sectors, &geometry);
             report_drive_medium(&image.drive, &geometry, options);
-            continue;
+        } else {
+            report_container(image.container->header, options);
+            medium_reader medium = container_medium(image.container.get());
+            container_geometry(image.container->header, medium.sector_count, &geometry);
+            report_drive_medium(&image.drive, &geometry, options, &medium);
         }
-        print_container_line(image.container->header);
-        medium_reader medium = container_medium(image.container.get());
-        container_geometry(image.container->header, medium.sector_count, &geometry);
-        report_drive_medium(&image.drive, &geometry, options, &medium);
+        end_drive_report(options);
     }
 }

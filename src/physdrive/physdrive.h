@@ -45,7 +45,7 @@ medium_reader drive_medium(const drive_descriptor* drive);
 void close_physical_drives();
 
 // The disk report of one measured drive.
-int report_disk(int drive_number, const drive_descriptor* drive, const report_options& options);
+int report_disk(const drive_descriptor* drive, const report_options& options);
 
 // Images (-image FILE): opened in command-line order before anything is
 // scanned. 0 when opened; -1 when the file cannot be opened or measured, or

@@ -7,6 +7,7 @@
 #include "aspi/aspi.h"
 #include "aspi/scsi_commands.h"
 #include "format/format.h"
+#include "format/json.h"
 #include "format/output.h"
 #include "format/report_options.h"
 #include "scsi/device.h"
@@ -17,10 +18,26 @@ constexpr int LUN_COUNT = 8;
 // beyond that cannot name a unit, and must not wrap onto one that exists.
 constexpr int LARGEST_ADDRESS = 255;
 
-void print_host_adapter_line(int host_adapter)
+// The adapter's identification line; under -json the adapter's object is
+// opened with its identification, and its "units" after it.
+static void report_host_adapter(int host_adapter, const report_options& options)
 {
     uint8_t ids[48];
-    if (aspi_host_adapter_inquiry(host_adapter, ids) <= 0)
+    bool identified = aspi_host_adapter_inquiry(host_adapter, ids) > 0;
+    if (options.json != nullptr) {
+        json_open_object(options.json, nullptr);
+        json_value adapter;
+        adapter["number"] = host_adapter;
+        if (identified) {
+            put_device_text(&adapter, "manager_identification", ids, 16);
+            put_device_text(&adapter, "adapter_identification", ids + 16, 16);
+            put_device_text(&adapter, "adapter_unique", ids + 32, 16);
+        }
+        json_put_members(options.json, adapter);
+        json_open_array(options.json, "units");
+        return;
+    }
+    if (!identified)
         return;
     char fields[3][17];
     for (int i = 0; i < 3; i++)
@@ -55,20 +72,24 @@ void scan_bus(int host_adapter, int target, int lun, const report_options& optio
 {
     if (host_adapter < 0 || host_adapter > LARGEST_ADDRESS)
         return;
-    print_host_adapter_line(host_adapter);
+    report_host_adapter(host_adapter, options);
     if (target >= 0) {
         probe_unit(host_adapter, target, lun, options);
-        return;
+    } else {
+        // Targets 0 to 6 on a narrow bus and where the adapter does not say;
+        // every target ID but the adapter's own on a wider one.
+        adapter_targets bus;
+        int count = TARGET_COUNT;
+        if (aspi_describe_targets(host_adapter, &bus) == 0 && bus.count > NARROW_BUS_IDS)
+            count = bus.count < LARGEST_ADDRESS + 1 ? bus.count : LARGEST_ADDRESS + 1;
+        else
+            bus.own_id = -1;
+        for (int t = 0; t < count; t++)
+            if (t != bus.own_id)
+                probe_unit(host_adapter, t, lun, options);
     }
-    // Targets 0 to 6 on a narrow bus and where the adapter does not say;
-    // every target ID but the adapter's own on a wider one.
-    adapter_targets bus;
-    int count = TARGET_COUNT;
-    if (aspi_describe_targets(host_adapter, &bus) == 0 && bus.count > NARROW_BUS_IDS)
-        count = bus.count < LARGEST_ADDRESS + 1 ? bus.count : LARGEST_ADDRESS + 1;
-    else
-        bus.own_id = -1;
-    for (int t = 0; t < count; t++)
-        if (t != bus.own_id)
-            probe_unit(host_adapter, t, lun, options);
+    if (options.json != nullptr) {
+        json_close(options.json); // the units
+        json_close(options.json); // the adapter
+    }
 }

@@ -1,5 +1,6 @@
 // Vital product data: the unit's textual pages (ASCII information, serial
-// number, ASCII operating definition).
+// number, ASCII operating definition), each shown as its answer arrives;
+// under -json they make the unit's "vpd" object.
 #include <array>
 #include <bitset>
 #include <cstdio>
@@ -7,6 +8,7 @@
 #include <map>
 
 #include "format/format.h"
+#include "format/json.h"
 #include "format/output.h"
 #include "scsi/reports.h"
 
@@ -70,7 +72,50 @@ void print_vpd_field(const char* label, const uint8_t* text, int length)
     out_printf("%13s\n", value);
 }
 
-void print_vpd_pages(device_address unit)
+// The lines of an ASCII information page: runs of bytes between control
+// bytes (zero bytes included), each decoded as device text.
+static json_value text_lines_json(const uint8_t* text, int length)
+{
+    json_value lines = json_value::array();
+    int start = 0;
+    for (int i = 0; i <= length; i++) {
+        bool control = i == length || text[i] < 0x20 || text[i] == 0x7F;
+        if (!control)
+            continue;
+        if (i > start)
+            lines.push_back(decode_device_text(text + start, size_t(i - start)));
+        start = i + 1;
+    }
+    return lines;
+}
+
+// One page's answer, shown or added to the unit's "vpd" object.
+static void render_vpd_page(uint8_t code, const std::array<uint8_t, VPD_SIZE>& page, json_value* vpd)
+{
+    if (code <= VPD_LAST_ASCII_INFORMATION) {
+        const uint8_t* text = page.data() + 5;
+        int length = clamp_vpd_length(page, 4);
+        if (vpd == nullptr) {
+            char label[32];
+            std::snprintf(label, sizeof label, "  VPD:FRU information (%02XH)  ", unsigned(code));
+            print_vpd_text_lines(label, text, length);
+            return;
+        }
+        (*vpd)["ascii_information"].push_back(
+            {{"page", code}, {"lines", text_lines_json(text, length)}, {"hex", hex_text(text, size_t(length))}});
+        return;
+    }
+    bool serial = code == VPD_UNIT_SERIAL_NUMBER;
+    const uint8_t* text = page.data() + (serial ? 4 : 5);
+    int length = clamp_vpd_length(page, serial ? 3 : 4);
+    if (vpd == nullptr) {
+        print_vpd_field(serial ? "  VPD:Unit serial number     " : "  VPD:Ascii action mode      ", text, length);
+        return;
+    }
+    put_device_text(vpd, serial ? "unit_serial_number" : "ascii_operating_definition", text, size_t(length));
+}
+
+void report_vpd_pages(device_address unit, const report_options& options)
 {
     std::array<uint8_t, VPD_SIZE> page{};
     if (scsi_inquiry(unit, VPD_SUPPORTED_PAGES, VPD_SIZE, page.data()) != 0 || page[0] == VPD_NO_DATA)
@@ -86,6 +131,10 @@ void print_vpd_pages(device_address unit)
     // they always did.
     std::map<uint8_t, std::array<uint8_t, VPD_SIZE>> answered;
     std::bitset<256> asked;
+    json_value vpd;
+    json_value* record = options.json != nullptr ? &vpd : nullptr;
+    if (record != nullptr)
+        vpd["supported_pages"] = std::vector<uint8_t>(supported.begin(), supported.begin() + count);
 
     for (int i = 0; i < count; i++) {
         uint8_t code = supported[i];
@@ -107,14 +156,8 @@ void print_vpd_pages(device_address unit)
                 continue;
             answered[code] = page;
         }
-        if (code <= VPD_LAST_ASCII_INFORMATION) {
-            char label[32];
-            std::snprintf(label, sizeof label, "  VPD:FRU information (%02XH)  ", unsigned(code));
-            print_vpd_text_lines(label, page.data() + 5, clamp_vpd_length(page, 4));
-        } else if (code == VPD_UNIT_SERIAL_NUMBER) {
-            print_vpd_field("  VPD:Unit serial number     ", page.data() + 4, clamp_vpd_length(page, 3));
-        } else if (code == VPD_ASCII_OPERATING_DEFINITION) {
-            print_vpd_field("  VPD:Ascii action mode      ", page.data() + 5, clamp_vpd_length(page, 4));
-        }
+        render_vpd_page(code, page, record);
     }
+    if (record != nullptr)
+        json_put(options.json, "vpd", vpd);
 }

@@ -5,59 +5,92 @@
 #include "format/format.h"
 #include "format/output.h"
 #include "scsi/modepages/modepage_fetch.h"
-#include "scsi/modepages/modepages.h"
 
-int print_caching_page(device_address unit)
+int decode_caching_page(const mode_data&, const uint8_t* page, caching_page* record)
 {
-    mode_data data;
-    int status = fetch_mode_page(unit, 0x08, MODE_DATA_SIZE, &data);
-    if (status != 0)
-        return status;
-    const uint8_t* page = locate_mode_page(&data, 11);
     if (page == nullptr)
-        return 0;
-
+        return -1;
     // The write cache bit enables, the read cache bit disables.
+    record->write_cache = (page[2] & 0x04) != 0;
+    record->read_cache = (page[2] & 0x01) == 0;
+    record->read_priority = page[3] >> 4;
+    record->write_priority = page[3] & 0x0F;
+    record->disable_prefetch_length = get_be16(page + 4);
+    record->minimum_prefetch = get_be16(page + 6);
+    record->maximum_prefetch = get_be16(page + 8);
+    record->maximum_prefetch_ceiling = get_be16(page + 10);
+    return 0;
+}
+
+void print_caching_page(const caching_page& r)
+{
     char figure[14];
-    out_printf("  CSH:Write cache            %13s\n", (page[2] & 0x04) ? TEXT_ENABLE : TEXT_DISABLE);
-    out_printf("  CSH:Read  cache            %13s\n", (page[2] & 0x01) ? TEXT_DISABLE : TEXT_ENABLE);
-    std::snprintf(figure, sizeof figure, "%2u", unsigned(page[3] >> 4));
+    out_printf("  CSH:Write cache            %13s\n", r.write_cache ? TEXT_ENABLE : TEXT_DISABLE);
+    out_printf("  CSH:Read  cache            %13s\n", r.read_cache ? TEXT_ENABLE : TEXT_DISABLE);
+    std::snprintf(figure, sizeof figure, "%2u", unsigned(r.read_priority));
     out_printf("  CSH:Read  data priority    %13s\n", figure);
-    std::snprintf(figure, sizeof figure, "%2u", unsigned(page[3] & 0x0F));
+    std::snprintf(figure, sizeof figure, "%2u", unsigned(r.write_priority));
     out_printf("  CSH:Write data priority    %13s\n", figure);
-    out_printf("  CSH:Disable prefetch trans %13s\n", format_grouped(get_be16(page + 4), figure));
-    out_printf("  CSH:Minimum prefetch       %13s\n", format_grouped(get_be16(page + 6), figure));
-    out_printf("  CSH:Maximum prefetch       %13s\n", format_grouped(get_be16(page + 8), figure));
-    out_printf("  CHS:Max. prefetch ceiling  %13s\n", format_grouped(get_be16(page + 10), figure));
-    return 0;
+    out_printf("  CSH:Disable prefetch trans %13s\n", format_grouped(r.disable_prefetch_length, figure));
+    out_printf("  CSH:Minimum prefetch       %13s\n", format_grouped(r.minimum_prefetch, figure));
+    out_printf("  CSH:Maximum prefetch       %13s\n", format_grouped(r.maximum_prefetch, figure));
+    out_printf("  CHS:Max. prefetch ceiling  %13s\n", format_grouped(r.maximum_prefetch_ceiling, figure));
 }
 
-static const char* name_interface(uint32_t identifier, char* out, size_t size)
+json_value caching_page_json(const caching_page& r)
 {
-    static const char* const names[] = {
-        " SCSI X3.131-1986",
-        "  SMD X3.91M-1990",
-        "E-SMD X3.170A-1991",
-        "IPI-2 X3.130-1986; X3T9.3/87-002",
-        "IPI-3 X3.132-1987; X3.147-1988",
+    return {
+        {"write_cache_enabled", r.write_cache},
+        {"read_cache_enabled", r.read_cache},
+        {"read_retention_priority", r.read_priority},
+        {"write_retention_priority", r.write_priority},
+        {"disable_prefetch_transfer_length", r.disable_prefetch_length},
+        {"minimum_prefetch", r.minimum_prefetch},
+        {"maximum_prefetch", r.maximum_prefetch},
+        {"maximum_prefetch_ceiling", r.maximum_prefetch_ceiling},
     };
-    if (identifier < sizeof names / sizeof names[0])
-        return names[identifier];
-    std::snprintf(out, size, " %04X", unsigned(identifier));
-    return out;
 }
 
-int print_peripheral_device_page(device_address unit)
+int decode_peripheral_device_page(const mode_data&, const uint8_t* page, peripheral_device_page* record)
 {
-    mode_data data;
-    int status = fetch_mode_page(unit, 0x09, MODE_DATA_SIZE, &data);
-    if (status != 0)
-        return status;
-    const uint8_t* page = locate_mode_page(&data, 3);
     if (page == nullptr)
-        return 0;
-
-    char text[8];
-    out_printf("  Interface ID                       %s\n", name_interface(get_be16(page + 2), text, sizeof text));
+        return -1;
+    record->interface_identifier = get_be16(page + 2);
     return 0;
+}
+
+// The names of the interface identifiers, as the report's column shows them.
+static const char* const interface_names[] = {
+    " SCSI X3.131-1986",
+    "  SMD X3.91M-1990",
+    "E-SMD X3.170A-1991",
+    "IPI-2 X3.130-1986; X3T9.3/87-002",
+    "IPI-3 X3.132-1987; X3.147-1988",
+};
+constexpr uint32_t INTERFACE_NAME_COUNT = sizeof interface_names / sizeof interface_names[0];
+
+void print_peripheral_device_page(const peripheral_device_page& r)
+{
+    char text[16];
+    const char* name = text;
+    if (r.interface_identifier < INTERFACE_NAME_COUNT)
+        name = interface_names[r.interface_identifier];
+    else
+        std::snprintf(text, sizeof text, " %04X", unsigned(r.interface_identifier));
+    out_printf("  Interface ID                       %s\n", name);
+}
+
+json_value peripheral_device_page_json(const peripheral_device_page& r)
+{
+    json_value j;
+    j["interface_identifier"] = r.interface_identifier;
+    if (r.interface_identifier < INTERFACE_NAME_COUNT) {
+        const char* name = interface_names[r.interface_identifier];
+        while (*name == ' ')
+            name++;
+        j["interface_name"] = name;
+    } else {
+        j["interface_name"] = nullptr;
+    }
+    return j;
 }

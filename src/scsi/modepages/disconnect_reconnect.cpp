@@ -5,10 +5,23 @@
 #include "format/format.h"
 #include "format/output.h"
 #include "scsi/modepages/modepage_fetch.h"
-#include "scsi/modepages/modepages.h"
+
+int decode_disconnect_reconnect_page(const mode_data&, const uint8_t* page, disconnect_reconnect_page* record)
+{
+    if (page == nullptr)
+        return -1;
+    record->buffer_full_ratio = page[2];
+    record->buffer_empty_ratio = page[3];
+    record->bus_inactivity_limit = get_be16(page + 4);
+    record->disconnect_time_limit = get_be16(page + 6);
+    record->connect_time_limit = get_be16(page + 8);
+    record->maximum_burst_size = get_be16(page + 10);
+    record->data_transfer_disconnect = page[12] & 0x03;
+    return 0;
+}
 
 // "Target unique" for 0, else the numerator over 256; 13 characters.
-static const char* form_ratio(uint8_t ratio, char* out, size_t size)
+static const char* form_ratio(uint32_t ratio, char* out, size_t size)
 {
     if (ratio == 0)
         return TEXT_TARGET_UNIQUE;
@@ -41,23 +54,27 @@ static const char* form_burst(uint32_t count, char* out, size_t size)
     return out;
 }
 
-int print_disconnect_reconnect_page(device_address unit)
+void print_disconnect_reconnect_page(const disconnect_reconnect_page& r)
 {
-    mode_data data;
-    int status = fetch_mode_page(unit, 0x02, MODE_DATA_SIZE, &data);
-    if (status != 0)
-        return status;
-    const uint8_t* page = locate_mode_page(&data, 12);
-    if (page == nullptr)
-        return 0;
-
     char text[32];
-    out_printf("  DRP:Buffer full  ratio     %13s\n", form_ratio(page[2], text, sizeof text));
-    out_printf("  DRP:Buffer empty ratio     %s\n", form_ratio(page[3], text, sizeof text));
-    out_printf("  DRP:Bus inactive limit     %s\n", form_limit(get_be16(page + 4), text, sizeof text));
-    out_printf("  DRP:Disconnect limit time  %s\n", form_limit(get_be16(page + 6), text, sizeof text));
-    out_printf("  DRP:Connect time limit     %s\n", form_limit(get_be16(page + 8), text, sizeof text));
-    out_printf("  DRP:Maximum burst size     %s\n", form_burst(get_be16(page + 10), text, sizeof text));
-    out_printf("  DRP:Data trans. disconnect %13u\n", unsigned(page[12] & 0x03));
-    return 0;
+    out_printf("  DRP:Buffer full  ratio     %13s\n", form_ratio(r.buffer_full_ratio, text, sizeof text));
+    out_printf("  DRP:Buffer empty ratio     %s\n", form_ratio(r.buffer_empty_ratio, text, sizeof text));
+    out_printf("  DRP:Bus inactive limit     %s\n", form_limit(r.bus_inactivity_limit, text, sizeof text));
+    out_printf("  DRP:Disconnect limit time  %s\n", form_limit(r.disconnect_time_limit, text, sizeof text));
+    out_printf("  DRP:Connect time limit     %s\n", form_limit(r.connect_time_limit, text, sizeof text));
+    out_printf("  DRP:Maximum burst size     %s\n", form_burst(r.maximum_burst_size, text, sizeof text));
+    out_printf("  DRP:Data trans. disconnect %13u\n", unsigned(r.data_transfer_disconnect));
+}
+
+json_value disconnect_reconnect_page_json(const disconnect_reconnect_page& r)
+{
+    return {
+        {"buffer_full_ratio", r.buffer_full_ratio},
+        {"buffer_empty_ratio", r.buffer_empty_ratio},
+        {"bus_inactivity_limit_100us", r.bus_inactivity_limit},
+        {"disconnect_time_limit_100us", r.disconnect_time_limit},
+        {"connect_time_limit_100us", r.connect_time_limit},
+        {"maximum_burst_size_bytes", uint64_t(r.maximum_burst_size) * 512},
+        {"data_transfer_disconnect_control", r.data_transfer_disconnect},
+    };
 }

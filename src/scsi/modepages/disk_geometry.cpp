@@ -5,73 +5,102 @@
 #include "format/format.h"
 #include "format/output.h"
 #include "scsi/modepages/modepage_fetch.h"
-#include "scsi/modepages/modepages.h"
 
-int print_format_device_page(device_address unit)
+namespace {
+
+struct format_field {
+    const char* line;
+    const char* key;
+};
+
+const format_field format_fields[9] = {
+    {"  FMT:Track per zone         %13s\n", "tracks_per_zone"},
+    {"  FMT:Alternate sec per zone %13s\n", "alternate_sectors_per_zone"},
+    {"  FMT:Alternate trk per zone %13s\n", "alternate_tracks_per_zone"},
+    {"  FMT:Alternate trk per unit %13s\n", "alternate_tracks_per_unit"},
+    {"  FMT:Sector per track       %13s\n", "sectors_per_track"},
+    {"  FMT:Physical sector size   %13s\n", "physical_sector_size_bytes"},
+    {"  FMT:Interleave factor      %13s\n", "interleave"},
+    {"  FMT:Track skew factor      %13s\n", "track_skew_factor"},
+    {"  FMT:Cylinder skew factor   %13s\n", "cylinder_skew_factor"},
+};
+
+} // namespace
+
+int decode_format_device_page(const mode_data&, const uint8_t* page, format_device_page* record)
 {
-    mode_data data;
-    int status = fetch_mode_page(unit, 0x03, MODE_DATA_SIZE, &data);
-    if (status != 0)
-        return status;
-    const uint8_t* page = locate_mode_page(&data, 19);
     if (page == nullptr)
-        return 0;
+        return -1;
+    for (int i = 0; i < 9; i++)
+        record->fields[i] = get_be16(page + 2 + 2 * i);
+    return 0;
+}
 
-    static const char* const labels[] = {
-        "  FMT:Track per zone         %13s\n", "  FMT:Alternate sec per zone %13s\n",
-        "  FMT:Alternate trk per zone %13s\n", "  FMT:Alternate trk per unit %13s\n",
-        "  FMT:Sector per track       %13s\n", "  FMT:Physical sector size   %13s\n",
-        "  FMT:Interleave factor      %13s\n", "  FMT:Track skew factor      %13s\n",
-        "  FMT:Cylinder skew factor   %13s\n",
-    };
+void print_format_device_page(const format_device_page& r)
+{
     char figure[14];
-    int offset = 2;
-    for (const char* format : labels) {
-        out_printf(format, format_grouped(get_be16(page + offset), figure));
-        offset += 2;
-    }
+    for (int i = 0; i < 9; i++)
+        out_printf(format_fields[i].line, format_grouped(r.fields[i], figure));
+}
+
+json_value format_device_page_json(const format_device_page& r)
+{
+    json_value j;
+    for (int i = 0; i < 9; i++)
+        j[format_fields[i].key] = r.fields[i];
+    return j;
+}
+
+int decode_rigid_disk_geometry_page(const mode_data&, const uint8_t* page, rigid_disk_geometry_page* record)
+{
+    if (page == nullptr)
+        return -1;
+    record->cylinders = get_be24(page + 2);
+    record->heads = page[5];
+    record->step_rate = get_be16(page + 12);
+    record->landing_zone = get_be24(page + 14);
+    record->rotation_rate = get_be16(page + 20);
     return 0;
 }
 
 // The landing zone is a two's-complement cylinder number: a negative one
-// parks the heads below cylinder 0 and is shown with a minus sign.
+// parks the heads below cylinder 0.
+static int64_t landing_zone_cylinder(uint32_t raw)
+{
+    return (raw & 0x800000u) ? -int64_t(0x1000000u - raw) : int64_t(raw);
+}
+
 static const char* form_landing_zone(uint32_t raw, char* out, size_t size)
 {
+    int64_t cylinder = landing_zone_cylinder(raw);
     char figure[14];
-    if (raw & 0x800000u)
-        std::snprintf(out, size, "-%s", format_grouped(0x1000000u - raw, figure));
-    else
-        std::snprintf(out, size, "%s", format_grouped(raw, figure));
+    std::snprintf(out, size, "%s%s", cylinder < 0 ? "-" : "", format_grouped(uint32_t(cylinder < 0 ? -cylinder : cylinder), figure));
     return out;
 }
 
-int print_rigid_disk_geometry_page(device_address unit)
+void print_rigid_disk_geometry_page(const rigid_disk_geometry_page& r)
 {
-    mode_data data;
-    int status = fetch_mode_page(unit, 0x04, MODE_DATA_SIZE, &data);
-    if (status != 0)
-        return status;
-    const uint8_t* page = locate_mode_page(&data, 21);
-    if (page == nullptr)
-        return 0;
-
-    uint32_t cylinders = get_be24(page + 2);
-    uint32_t heads = page[5];
-    uint32_t step_rate = get_be16(page + 12);
-    uint32_t landing_zone = get_be24(page + 14);
-    uint32_t rotation_rate = get_be16(page + 20);
-
     // A field the unit leaves at zero gets no line.
     char figure[16];
-    if (cylinders != 0)
-        out_printf("  DRV:Cylinder number        %13s\n", format_grouped(cylinders, figure));
-    if (heads != 0)
-        out_printf("  DRV:Head number            %13s\n", format_grouped(heads, figure));
-    if (step_rate != 0)
-        out_printf("  DRV:Drive step rate        %13s\n", format_grouped(step_rate, figure));
-    if (landing_zone != 0)
-        out_printf("  DRV:Landing zone cylinder  %13s\n", form_landing_zone(landing_zone, figure, sizeof figure));
-    if (rotation_rate != 0)
-        out_printf("  DRV:Revolutions per minute %13s\n", format_grouped(rotation_rate, figure));
-    return 0;
+    if (r.cylinders != 0)
+        out_printf("  DRV:Cylinder number        %13s\n", format_grouped(r.cylinders, figure));
+    if (r.heads != 0)
+        out_printf("  DRV:Head number            %13s\n", format_grouped(r.heads, figure));
+    if (r.step_rate != 0)
+        out_printf("  DRV:Drive step rate        %13s\n", format_grouped(r.step_rate, figure));
+    if (r.landing_zone != 0)
+        out_printf("  DRV:Landing zone cylinder  %13s\n", form_landing_zone(r.landing_zone, figure, sizeof figure));
+    if (r.rotation_rate != 0)
+        out_printf("  DRV:Revolutions per minute %13s\n", format_grouped(r.rotation_rate, figure));
+}
+
+json_value rigid_disk_geometry_page_json(const rigid_disk_geometry_page& r)
+{
+    return {
+        {"cylinders", r.cylinders},
+        {"heads", r.heads},
+        {"drive_step_rate_100ns", r.step_rate},
+        {"landing_zone_cylinder", landing_zone_cylinder(r.landing_zone)},
+        {"rotation_rate_rpm", r.rotation_rate},
+    };
 }

@@ -6,43 +6,63 @@
 #include "format/format.h"
 #include "format/output.h"
 #include "scsi/modepages/modepage_fetch.h"
-#include "scsi/modepages/modepages.h"
 
-// A boundary is a logical block address, or a cylinder (3 bytes) and head.
-static const char* form_position(const uint8_t* field, bool logical, char* out, size_t size)
+int decode_notch_page(const mode_data&, const uint8_t* page, notch_page* record)
+{
+    if (page == nullptr)
+        return -1;
+    record->notched = (page[2] & 0x80) != 0;
+    record->logical = (page[2] & 0x40) != 0;
+    record->maximum_notch = get_be16(page + 4);
+    record->active_notch = get_be16(page + 6);
+    // A boundary is a logical block address, or a cylinder (3 bytes) and head.
+    record->start = record->logical ? get_be32(page + 8) : get_be24(page + 8);
+    record->start_head = page[11];
+    record->end = record->logical ? get_be32(page + 12) : get_be24(page + 12);
+    record->end_head = page[15];
+    return 0;
+}
+
+static const char* form_position(uint32_t value, uint32_t head, bool logical, char* out, size_t size)
 {
     char figure[14];
     if (logical)
-        std::snprintf(out, size, "%13s", format_grouped(get_be32(field), figure));
+        std::snprintf(out, size, "%13s", format_grouped(value, figure));
     else
-        std::snprintf(out, size, "%13s:%-3u cylinder:head", format_grouped(get_be24(field), figure),
-                      unsigned(field[3]));
+        std::snprintf(out, size, "%13s:%-3u cylinder:head", format_grouped(value, figure), unsigned(head));
     return out;
 }
 
-int print_notch_page(device_address unit)
+void print_notch_page(const notch_page& r)
 {
-    // The page's fields end at page byte 15; asking for the whole buffer
-    // brings them in after any number of block descriptors.
-    mode_data data;
-    int status = fetch_mode_page(unit, 0x0C, MODE_DATA_SIZE, &data);
-    if (status != 0)
-        return status;
-    const uint8_t* page = locate_mode_page(&data, 15);
-    if (page == nullptr)
-        return 0;
-
-    bool notched = (page[2] & 0x80) != 0;
-    bool logical = (page[2] & 0x40) != 0;
-    out_printf("  NPT:Notch type bit         %13s\n", notched ? "ON" : "OFF");
-    if (!notched)
-        return 0;
-
+    out_printf("  NPT:Notch type bit         %13s\n", r.notched ? "ON" : "OFF");
+    if (!r.notched)
+        return;
     char figure[14];
     char position[48];
-    out_printf("  NPT:Maximum notch number   %13s\n", format_grouped(get_be16(page + 4), figure));
-    out_printf("  NPT:Active notch number    %13s\n", format_grouped(get_be16(page + 6), figure));
-    out_printf("  NPT:Notch start position   %s\n", form_position(page + 8, logical, position, sizeof position));
-    out_printf("  NPT:Notch end   position   %s\n", form_position(page + 12, logical, position, sizeof position));
-    return 0;
+    out_printf("  NPT:Maximum notch number   %13s\n", format_grouped(r.maximum_notch, figure));
+    out_printf("  NPT:Active notch number    %13s\n", format_grouped(r.active_notch, figure));
+    out_printf("  NPT:Notch start position   %s\n", form_position(r.start, r.start_head, r.logical, position, sizeof position));
+    out_printf("  NPT:Notch end   position   %s\n", form_position(r.end, r.end_head, r.logical, position, sizeof position));
+}
+
+static json_value position_json(uint32_t value, uint32_t head, bool logical)
+{
+    if (logical)
+        return {{"block", value}};
+    return {{"cylinder", value}, {"head", head}};
+}
+
+json_value notch_page_json(const notch_page& r)
+{
+    json_value j;
+    j["notched"] = r.notched;
+    if (!r.notched)
+        return j;
+    j["logical_boundaries"] = r.logical;
+    j["maximum_notch"] = r.maximum_notch;
+    j["active_notch"] = r.active_notch;
+    j["start"] = position_json(r.start, r.start_head, r.logical);
+    j["end"] = position_json(r.end, r.end_head, r.logical);
+    return j;
 }
