@@ -55,6 +55,9 @@ endif()
 add_custom_target(vexum_compressed_docs ALL DEPENDS ${vexum_compressed})
 configure_file(${PROJECT_SOURCE_DIR}/packaging/copyright ${vexum_package_dir}/copyright @ONLY)
 install(FILES ${vexum_package_dir}/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+# The JSON document's description and schema, which the manual page names.
+install(FILES ${PROJECT_SOURCE_DIR}/docs/json.md ${PROJECT_SOURCE_DIR}/docs/vexum.schema.json
+        DESTINATION ${CMAKE_INSTALL_DOCDIR})
 # The sample bus and the sample media, which the manual page's examples use.
 install(FILES ${PROJECT_SOURCE_DIR}/samples/sample.bus DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
 if(NOT CMAKE_CROSSCOMPILING)

@@ -77,6 +77,15 @@ TEST(JsonText, AsciiControlBytesZeroAndBlanks)
     EXPECT_EQ(object.dump(), "{\"vendor\":\"VX\\u001b[\",\"vendor_hex\":\"205658" "1B5B202020\"}");
 }
 
+TEST(JsonText, NoByteOfTheDocumentCanSteerATerminal)
+{
+    // DEL, and CSI as ISO-8859-1 decodes it (U+009B): escaped, not raw.
+    const uint8_t steering[] = {'A', 0x7F, 0x9B, '2', 'J', 0x1B};
+    std::string text = write_document([&](json_writer* w) { json_put(w, nullptr, decode_device_text(steering, 6)); });
+    EXPECT_EQ(text, "\"A\\u007f\\u009b2J\\u001b\"\n");
+    EXPECT_EQ(nlohmann::json::parse(text), "A\x7F\xC2\x9B" "2J\x1B");
+}
+
 TEST(JsonText, ShiftJisWhereValidElseLatin1)
 {
     // 日本 (93FAh 967Bh), half-width katakana ｱ (B1h), ① (8740h).

@@ -128,6 +128,8 @@ expected_tree() {
         "$prefix/share/doc/vexum/examples/sample-floppy.img" \
         "$prefix/share/doc/vexum/examples/sample-towns.img" \
         "$prefix/share/doc/vexum/examples/sample.bus" \
+        "$prefix/share/doc/vexum/json.md" \
+        "$prefix/share/doc/vexum/vexum.schema.json" \
         "$prefix/share/man/man1/vexum.1.gz" \
         "$prefix/share/man/man5/vexum-bus.5.gz"
 }

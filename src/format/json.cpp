@@ -30,13 +30,41 @@ void begin_value(json_writer* writer, const char* key)
     }
 }
 
+// The library escapes the C0 controls; DEL and the C1 controls (U+0080 to
+// U+009F, which a terminal may obey) are escaped here too, so that the
+// document cannot steer a terminal either. They stand only inside strings,
+// where an escape means the same character.
+std::string escape_terminal_controls(const std::string& text)
+{
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); i++) {
+        auto c = static_cast<unsigned char>(text[i]);
+        unsigned code = 0;
+        if (c == 0x7F)
+            code = 0x7F;
+        else if (c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) <= 0x9F)
+            code = static_cast<unsigned char>(text[++i]);
+        if (code == 0) {
+            out += char(c);
+            continue;
+        }
+        out += "\\u00";
+        out += digits[code >> 4];
+        out += digits[code & 0x0F];
+    }
+    return out;
+}
+
 // The value's text at the current depth: its own line ends are followed by
 // the indentation of the container it sits in. Text that is not UTF-8
 // cannot reach here (decode_device_text makes UTF-8 of every byte), and
 // would be replaced rather than thrown.
 void write_value(const json_writer* writer, const json_value& value)
 {
-    std::string text = value.dump(INDENT, ' ', false, json_value::error_handler_t::replace);
+    std::string text =
+        escape_terminal_controls(value.dump(INDENT, ' ', false, json_value::error_handler_t::replace));
     std::string indent(writer->open.size() * INDENT, ' ');
     size_t from = 0;
     for (size_t end = text.find('\n'); end != std::string::npos; end = text.find('\n', from)) {

@@ -1,0 +1,36 @@
+// JSON twins of the golden reports: a fixture NAME.bus beside NAME.json,
+// the document worked out from the same device answers. The run's own
+// format_version and program are checked here; every other member must
+// equal the fixture's.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "harness.h"
+
+namespace {
+
+void expect_twin(const std::string& name, const std::vector<std::string>& options)
+{
+    std::vector<std::string> args{"-bus", fixture_path(name + ".bus")};
+    args.insert(args.end(), options.begin(), options.end());
+    args.push_back("-json");
+    run_result r = run_in_process(args);
+    nlohmann::json actual = nlohmann::json::parse(r.out);
+    nlohmann::json expected = nlohmann::json::parse(read_text_file(fixture_path(name + ".json")));
+    ASSERT_TRUE(expected.is_object()) << name;
+    EXPECT_EQ(actual["format_version"], nlohmann::json::array({1, 0}));
+    std::vector<std::string> argv{"vexum"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    EXPECT_EQ(actual["program"], nlohmann::json({{"name", "vexum"}, {"version", VEXUM_VERSION}, {"argv", argv}}));
+    for (auto member = expected.begin(); member != expected.end(); ++member)
+        EXPECT_EQ(actual[member.key()], member.value()) << name << ": " << member.key();
+    EXPECT_EQ(actual.size(), expected.size() + 2) << name;
+}
+
+} // namespace
+
+TEST(JsonTwin, CdCapacityAndTrackTables) { expect_twin("detail/cd", {"-l", "-p"}); }

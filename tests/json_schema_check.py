@@ -1,0 +1,115 @@
+#!/usr/bin/env python3
+"""Runs vexum with -json over bus files and images and validates every
+document against docs/vexum.schema.json with a JSON Schema validator; with
+--jq, runs the jq examples of docs/json.md over the sample bus and images.
+
+  json_schema_check.py VEXUM SOURCE_DIR SAMPLES_DIR [--jq]
+
+Exit code 77 (a skip for CTest) when python3-jsonschema or jq is missing.
+"""
+import glob
+import json
+import os
+import re
+import shutil
+import subprocess
+import sys
+
+
+def run(vexum, args):
+    done = subprocess.run([vexum] + args, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
+    return done.returncode, done.stdout.decode("utf-8"), done.stderr.decode("utf-8", "replace")
+
+
+def main():
+    vexum, source, samples = sys.argv[1:4]
+    jq_examples = "--jq" in sys.argv[4:]
+    try:
+        import jsonschema
+    except ImportError:
+        print("python3-jsonschema is not installed")
+        return 77
+    with open(os.path.join(source, "docs", "vexum.schema.json"), encoding="utf-8") as f:
+        schema = json.load(f)
+    jsonschema.Draft202012Validator.check_schema(schema)
+    validator = jsonschema.Draft202012Validator(schema)
+
+    fixtures = os.path.join(source, "tests", "fixtures")
+    buses = sorted(glob.glob(os.path.join(fixtures, "**", "*.bus"), recursive=True))
+    buses.append(os.path.join(source, "samples", "sample.bus"))
+    images = sorted(glob.glob(os.path.join(samples, "*.img")))
+    runs = []
+    for bus in buses:
+        for options in ("-l", "-l -dpo"):
+            runs.append(["-bus", bus] + options.split() + ["-json"])
+    for image in images:
+        runs.append(["-image", image, "-dpo", "-json"])
+    runs.append(["-bus", "/nonexistent/missing.bus", "-json"])
+    runs.append(["-json", "-image"])
+
+    if jq_examples:
+        return check_jq(vexum, source, samples)
+
+    failures = 0
+    for args in runs:
+        code, out, err = run(vexum, args)
+        try:
+            document = json.loads(out)
+        except ValueError as e:
+            print("not JSON:", " ".join(args), e)
+            failures += 1
+            continue
+        errors = list(validator.iter_errors(document))
+        for e in errors[:5]:
+            print("invalid:", " ".join(args), e.json_path, e.message[:200])
+        failures += bool(errors)
+        if document.get("exit_code") != code:
+            print("exit code", code, "but the document says", document.get("exit_code"), ":", " ".join(args))
+            failures += 1
+        lines = [l for l in err.split("\n") if l]
+        if document.get("diagnostics") != lines:
+            print("diagnostics differ from standard error:", " ".join(args))
+            failures += 1
+    print(len(runs), "documents,", failures, "failed")
+    return 1 if failures else 0
+
+
+def check_jq(vexum, source, samples):
+    """The jq programs of docs/json.md, each over a run that has what it
+    picks out, each expected to pick out what that run holds."""
+    if shutil.which("jq") is None:
+        print("jq is not installed")
+        return 77
+    with open(os.path.join(source, "docs", "json.md"), encoding="utf-8") as f:
+        programs = re.findall(r"\| jq -c '([^']*)'", f.read())
+    bus = os.path.join(source, "samples", "sample.bus")
+    disk = os.path.join(samples, "sample-disk.img")
+    vpd = os.path.join(source, "tests", "fixtures", "detail", "vpd.bus")
+    cases = [
+        (["-bus", bus, "-dp", "-scsi", "-image", disk, "-json"],
+         [{"path": disk, "adapter": None, "target": None, "lun": None, "size_bytes": 10485760},
+          {"path": None, "adapter": 0, "target": 0, "lun": 0, "size_bytes": 10485760}]),
+        (["-image", disk, "-p", "-json"],
+         [{"label": "SAMPLE DISK", "serial": "1A2B-3C4D"}, {"label": "LOGICAL ONE", "serial": "0BAD-1DEA"}]),
+        (["-bus", vpd, "-l", "-d", "-json"],
+         [{"adapter": 0, "target": 0, "lun": 2, "vendor": "VEXUM", "product": "VPD"},
+          {"adapter": 0, "target": 1, "lun": 1, "vendor": "VEXUM", "product": "VPD"}]),
+    ]
+    if len(programs) != len(cases):
+        print("docs/json.md has", len(programs), "jq examples; the check knows", len(cases))
+        return 1
+    failures = 0
+    for program, (args, expected) in zip(programs, cases):
+        _, out, _ = run(vexum, args)
+        done = subprocess.run(["jq", "-c", program], input=out.encode("utf-8"), stdout=subprocess.PIPE,
+                              stderr=subprocess.PIPE, timeout=60)
+        got = [json.loads(line) for line in done.stdout.decode("utf-8").splitlines() if line]
+        if done.returncode != 0 or got != expected:
+            print("jq", program, "over", " ".join(args), "gave", got, "expected", expected)
+            failures += 1
+    print(len(cases), "jq examples,", failures, "failed")
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
