@@ -258,6 +258,20 @@ TEST(BusFileCost, TheIndexChoosesAsTheRuleSays)
     }
 }
 
+TEST(BusFileCost, ABlockGivenWithoutDataReadsAsZeros)
+{
+    // Found by fuzz_busfile: the copy of an empty block passed a null
+    // pointer to memcpy.
+    ASSERT_TRUE(use_bus_text("unit 0:0:0\n  medium 4 512\n  block 1\n  block 2\n    data 5A\n"));
+    uint8_t data[3 * 512];
+    std::memset(data, 0xEE, sizeof data);
+    ASSERT_EQ(scsi_read({0, 0, 0}, 0, 3, sizeof data, data), 0);
+    drop_bus();
+    std::vector<uint8_t> expected(sizeof data, 0);
+    expected[2 * 512] = 0x5A;
+    EXPECT_EQ(std::vector<uint8_t>(data, data + sizeof data), expected);
+}
+
 // ---- messages ---------------------------------------------------------------
 
 TEST(BusFileMessages, FileTextInMessagesCannotSteerTheTerminal)

@@ -58,7 +58,10 @@ void read_inline_blocks(const bus_unit& unit, uint64_t block, uint64_t count, ui
         uint64_t n = given->second.size();
         if (n > length - offset)
             n = length - offset;
-        std::memcpy(buffer + offset, given->second.data(), size_t(n));
+        // A block line without data lines holds nothing (and no bytes to
+        // copy from).
+        if (n > 0)
+            std::memcpy(buffer + offset, given->second.data(), size_t(n));
     }
 }
 
