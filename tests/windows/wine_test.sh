@@ -281,6 +281,53 @@ PY
     cmp -s "$work/expected.err" "$work/dynamic.err" || fail "dynamic: standard error: $(cat "$work/dynamic.err")"
     ;;
 
+spti-machine)
+    # SPTI against real SCSI units: the test machine of ../shared/vm boots
+    # with a virtio-scsi disk, CD and LUN-3 disk and two scsi_debug disks
+    # (five units: Wine serves pass-through requests on five devices per
+    # process), runs the host's Wine over them, and vexum.exe must print the
+    # native build's report of the same units, the host adapter lines set
+    # aside (they name the manager). Minutes under TCG: only with CI=true or
+    # VEXUM_VM_TESTS=1.
+    if [ "${CI:-}" != true ] && { [ -z "${VEXUM_VM_TESTS:-}" ] || [ "${VEXUM_VM_TESTS:-}" = 0 ]; }; then
+        skip "the test machine boots only under CI=true or VEXUM_VM_TESTS=1 (minutes under TCG)"
+    fi
+    rig=$VEXUM_SOURCE_DIR/../shared/vm/run-in-vm.sh
+    [ -x "$rig" ] || skip "no test machine rig at $rig"
+    command -v qemu-system-x86_64 >/dev/null || skip "qemu-system-x86_64 is not installed"
+    need_loader
+    need_native
+    # The machine's own prefix, made here for both architectures.
+    prefix=$work/prefix
+    loader=$(sed 's/.*wine-run //' <<<"$VEXUM_WINE")
+    [ "$loader" = wine64 ] && loader=$(command -v wine64 || echo /usr/lib/wine/wine64)
+    [ "$loader" = wine ] && loader=$(command -v wine)
+    VEXUM_WINEPREFIX=$prefix "${wine[@]}" --boot >/dev/null 2>&1 || fail "cannot make the machine's Wine prefix"
+    WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
+    lock=${TMPDIR:-/tmp}/vexum-vm.lock
+    flock "$lock" "$rig" -t 900 -s "ptype=0 num_tgts=1 max_luns=2 dev_size_mb=16 sector_size=512" -o "$work" \
+        -q "-virtfs local,path=/,mount_tag=hostroot,security_model=none,readonly=on,id=hostroot" - "
+        mkdir -p /mnt/h && mount -t 9p -o trans=virtio,version=9p2000.L,msize=262144 hostroot /mnt/h
+        mount --bind /proc /mnt/h/proc; mount --bind /dev /mnt/h/dev; mount --bind /sys /mnt/h/sys
+        mount -t tmpfs t /mnt/h/tmp; mount --bind /out /mnt/h/mnt
+        chroot /mnt/h /bin/bash $VEXUM_SOURCE_DIR/tests/windows/spti-machine.sh $exe $native $loader" \
+        >"$work/machine.log" 2>&1
+    cat "$work/machine.log"
+    [ -s "$work/native.out" ] || fail "no native report from the machine"
+    tr -d '\r' <"$work/exe.raw" >"$work/exe.out"
+    [ ! -s "$work/native.err" ] || fail "native: $(cat "$work/native.err")"
+    [ ! -s "$work/exe.err" ] || fail "vexum.exe: $(tr -d '\r' <"$work/exe.err")"
+    units=$(grep -c ')ID:' "$work/native.out")
+    [ "$units" -ge 5 ] || fail "the native report lists $units units"
+    grep '^Host adapter #' "$work/exe.out" | grep -qv ' - Windows SPTI ' && fail "a host adapter line names another manager"
+    adapters() { sed 's/^\(Host adapter #[0-9A-F]*\) - .*/\1/' "$1"; }
+    if ! cmp -s <(adapters "$work/native.out") <(adapters "$work/exe.out"); then
+        diff <(adapters "$work/native.out") <(adapters "$work/exe.out") | head -40
+        fail "vexum.exe's report through SPTI differs from the native one"
+    fi
+    echo "same report through SPTI as through SG_IO: $units units, $(grep -c '^Host adapter #' "$work/native.out") adapters, $(wc -l <"$work/native.out") lines"
+    ;;
+
 *)
     fail "unknown case $case_name"
     ;;
