@@ -26,3 +26,4 @@ inline void put_le32(uint8_t* p, uint32_t v)
 {
     p[0] = uint8_t(v); p[1] = uint8_t(v >> 8); p[2] = uint8_t(v >> 16); p[3] = uint8_t(v >> 24);
 }
+inline void put_le64(uint8_t* p, uint64_t v) { put_le32(p, uint32_t(v)); put_le32(p + 4, uint32_t(v >> 32)); }

@@ -8,6 +8,7 @@
 #include "format/format.h"
 #include "format/json.h"
 #include "format/output.h"
+#include "partition/maps.h"
 #include "partition/partition.h"
 #include "partition/partition_json.h"
 
@@ -19,6 +20,14 @@ const char* layout_heading(layout_kind kind)
     case LAYOUT_IBM_FLOPPY: return "IBM FLOPPY DISK FORMAT    ";
     case LAYOUT_IBM_HARD_DISK: return "IBM HARD DISK FORMAT      ";
     case LAYOUT_FMR_TOWNS: return "FMR/TOWNS HARD DISK FORMAT";
+    case LAYOUT_GPT: return "GUID PARTITION TABLE      ";
+    case LAYOUT_PC98: return "PC-98 HARD DISK FORMAT    ";
+    case LAYOUT_APPLE: return "APPLE PARTITION MAP       ";
+    case LAYOUT_AMIGA: return "AMIGA RIGID DISK BLOCK    ";
+    case LAYOUT_ATARI: return "ATARI HARD DISK FORMAT    ";
+    case LAYOUT_SUN: return "SUN DISK LABEL            ";
+    case LAYOUT_SGI: return "SGI VOLUME HEADER         ";
+    case LAYOUT_BSD: return "BSD DISK LABEL            ";
     }
     return "";
 }
@@ -29,13 +38,22 @@ const char* layout_key(layout_kind kind)
     case LAYOUT_IBM_FLOPPY: return "ibm_floppy";
     case LAYOUT_IBM_HARD_DISK: return "ibm_hard_disk";
     case LAYOUT_FMR_TOWNS: return "fmr_towns";
+    case LAYOUT_GPT: return "gpt";
+    case LAYOUT_PC98: return "pc98";
+    case LAYOUT_APPLE: return "apple_partition_map";
+    case LAYOUT_AMIGA: return "amiga_rdb";
+    case LAYOUT_ATARI: return "atari_ahdi";
+    case LAYOUT_SUN: return "sun_vtoc";
+    case LAYOUT_SGI: return "sgi_volume_header";
+    case LAYOUT_BSD: return "bsd_disklabel";
     }
     return "";
 }
 
 uint64_t medium_bytes(const layout_report& report)
 {
-    return uint64_t(report.medium->sector_size) * report.medium->sector_count;
+    uint64_t sectors = report.size_sectors != 0 ? report.size_sectors : report.medium->sector_count;
+    return uint64_t(report.medium->sector_size) * sectors;
 }
 
 // The line of one entry: its mark and number (blanks for a floppy's volume),
@@ -76,6 +94,12 @@ void print_partition_line(const layout_report& report, const partition_entry& en
                    copy_padded_field(second_name, entry.second_name, 16));
         break;
     }
+    default:
+        out_printf("%-24s", entry.type_text);
+        if (entry.name_text[0] != 0)
+            out_printf(" %s", entry.name_text);
+        out_putc('\n');
+        break;
     }
 }
 
@@ -86,20 +110,38 @@ void print_free_space(uint64_t sectors, uint32_t sector_size)
                format_grouped64(sectors, count));
 }
 
-void print_chain_stop(const layout_end& end)
+// The line of a stopped walk: an extended chain (IBM, Atari), the chain of
+// an Amiga's partition blocks, or the run of an Apple map's entries.
+void print_chain_stop(layout_kind kind, const layout_end& end)
 {
+    const char* walk = "Extended chain";
+    const char* link = "link to sector";
+    const char* entry = "partition";
+    if (kind == LAYOUT_AMIGA) {
+        walk = "Partition chain";
+        entry = "partition block";
+    } else if (kind == LAYOUT_APPLE) {
+        walk = "Partition map";
+        link = "entry at sector";
+        entry = "entry";
+    }
     char number[32];
     switch (end.stop) {
     case CHAIN_TOO_MANY_LINKS:
-        out_printf("  (--)  Extended chain stopped: more than %s links\n", format_grouped(MAX_EXTENDED_LINKS, number));
+        out_printf("  (--)  %s stopped: more than %s %s\n", walk, format_grouped(MAX_EXTENDED_LINKS, number),
+                   kind == LAYOUT_APPLE ? "entries" : "links");
         break;
     case CHAIN_PAST_THE_END:
-        out_printf("  (--)  Extended chain stopped: link to sector %s past the end\n",
-                   format_grouped64(end.stop_sector, number));
+        out_printf("  (--)  %s stopped: %s %s past the end\n", walk, link, format_grouped64(end.stop_sector, number));
         break;
     case CHAIN_WALKED_BEFORE:
-        out_printf("  (--)  Extended chain stopped: link to sector %s walked before\n",
-                   format_grouped64(end.stop_sector, number));
+        out_printf("  (--)  %s stopped: %s %s walked before\n", walk, link, format_grouped64(end.stop_sector, number));
+        break;
+    case CHAIN_NO_ENTRY:
+        out_printf("  (--)  %s stopped: no %s at sector %s\n", walk, entry, format_grouped64(end.stop_sector, number));
+        break;
+    case CHAIN_BAD_CHECKSUM:
+        out_printf("  (--)  %s stopped: bad checksum at sector %s\n", walk, format_grouped64(end.stop_sector, number));
         break;
     case CHAIN_NOT_STOPPED:
         break;
@@ -136,6 +178,8 @@ json_value partition_json(const layout_report& report, const partition_entry& en
         put_device_text(&j, "system_name", entry.system_name, sizeof entry.system_name);
         put_device_text(&j, "second_name", entry.second_name, sizeof entry.second_name);
     }
+    if (is_map_layout(report.kind))
+        put_map_entry_json(report, entry, &j);
     j["start"] = entry.start;
     j["sectors"] = entry.sectors;
     j["size_bytes"] = entry.sectors * report.medium->sector_size;
@@ -193,6 +237,8 @@ void report_partition(const layout_report& report, const partition_entry& entry)
         return;
     if (entry.number != 0)
         print_partition_extent(entry.start, entry.sectors);
+    if (is_map_layout(report.kind))
+        print_map_entry_details(report, entry);
     if (entry.has_volume)
         print_bpb(entry.volume.bpb);
 }
@@ -202,7 +248,7 @@ void end_layout(const layout_report& report, const layout_end& end)
     json_writer* json = report.options.json;
     if (json == nullptr) {
         if (end.stop != CHAIN_NOT_STOPPED)
-            print_chain_stop(end);
+            print_chain_stop(report.kind, end);
         else if (end.complete && end.free_sectors != 0)
             print_free_space(end.free_sectors, report.medium->sector_size);
         return;
@@ -218,7 +264,10 @@ void end_layout(const layout_report& report, const layout_end& end)
             stop["reason"] = "too_many_links";
             stop["links"] = MAX_EXTENDED_LINKS;
         } else {
-            stop["reason"] = end.stop == CHAIN_PAST_THE_END ? "past_the_end" : "walked_before";
+            stop["reason"] = end.stop == CHAIN_PAST_THE_END    ? "past_the_end"
+                             : end.stop == CHAIN_WALKED_BEFORE ? "walked_before"
+                             : end.stop == CHAIN_NO_ENTRY      ? "no_entry"
+                                                               : "bad_checksum";
             stop["sector"] = end.stop_sector;
         }
         json_put(json, "chain_stopped", stop);

@@ -5,6 +5,7 @@
 
 #include "format/format.h"
 #include "format/output.h"
+#include "partition/maps.h"
 #include "partition/partition.h"
 
 struct partition_type {
@@ -72,11 +73,31 @@ const char* partition_type_name(uint32_t type)
 
 int decode_medium(const medium_reader* medium, const uint8_t* sector0, const report_options& options)
 {
-    if (medium == nullptr || medium->sector_size != DECODE_SECTOR_SIZE || sector0 == nullptr)
+    if (medium == nullptr || sector0 == nullptr || medium->sector_size == 0 ||
+        medium->sector_size > MAX_MEDIUM_SECTOR_SIZE)
         return -1;
-    if (sector0[0] == 0xE9 || sector0[0] == 0xEB)
-        return decode_ibm_floppy(medium, sector0, options);
-    if (memcmp(sector0, "IPL", 3) == 0)
+    // On media of 512-byte sectors, the floppy and FMR/TOWNS layouts come
+    // first, as they always have.
+    bool classic = medium->sector_size == DECODE_SECTOR_SIZE;
+    bool jump = sector0[0] == 0xE9 || sector0[0] == 0xEB;
+    if (classic && jump && decode_ibm_floppy(medium, sector0, options) == 0)
+        return 0;
+    if (classic && memcmp(sector0, "IPL", 3) == 0)
         return decode_fmr_towns(medium, sector0, options);
+    int result = -1;
+    if (decode_map_before_mbr(medium, sector0, options, &result))
+        return result;
+    if (holds_master_boot_record(medium, sector0)) {
+        if (decode_ibm_in_gpt_sectors(medium, sector0, options, &result))
+            return result;
+        return decode_ibm_hard_disk(medium, sector0, options);
+    }
+    if (decode_map_without_mbr(medium, sector0, options, &result))
+        return result;
+    // Anything else reads as it always has: after a jump the floppy decoder
+    // refused nothing more, and otherwise the IBM decoder, which says when
+    // sector 0 holds no format it knows. Other sector sizes print nothing.
+    if (!classic || jump)
+        return -1;
     return decode_ibm_hard_disk(medium, sector0, options);
 }

@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "format/report_options.h"
+#include "partition/map_fields.h"
 #include "partition/medium.h"
 
 // The only sector size the layouts of sector 0 are decoded for.
@@ -69,7 +70,20 @@ struct fat_volume {
 // boot: a whole 512-byte boot sector.
 fat_volume decode_fat_volume(const uint8_t* boot, bool fat32);
 
-enum layout_kind { LAYOUT_IBM_FLOPPY, LAYOUT_IBM_HARD_DISK, LAYOUT_FMR_TOWNS };
+enum layout_kind {
+    LAYOUT_IBM_FLOPPY,
+    LAYOUT_IBM_HARD_DISK,
+    LAYOUT_FMR_TOWNS,
+    // The maps of partition/maps.h.
+    LAYOUT_GPT,
+    LAYOUT_PC98,
+    LAYOUT_APPLE,
+    LAYOUT_AMIGA,
+    LAYOUT_ATARI,
+    LAYOUT_SUN,
+    LAYOUT_SGI,
+    LAYOUT_BSD,
+};
 
 // One entry of a layout.
 struct partition_entry {
@@ -82,17 +96,30 @@ struct partition_entry {
     uint64_t sectors;        // length in sectors
     bool has_volume;         // a FAT boot sector was read for it
     fat_volume volume;
+    // The maps of partition/maps.h: the type and the name the map gives the
+    // entry, as printable text, and the map's own fields.
+    char type_text[40];
+    char name_text[112];
+    map_fields map;
 };
 
-// Why an extended chain was left before its end.
-enum chain_stop { CHAIN_NOT_STOPPED, CHAIN_TOO_MANY_LINKS, CHAIN_PAST_THE_END, CHAIN_WALKED_BEFORE };
+// Why an extended chain, or a chain or run of entries of a map, was left
+// before its end.
+enum chain_stop {
+    CHAIN_NOT_STOPPED,
+    CHAIN_TOO_MANY_LINKS,
+    CHAIN_PAST_THE_END,
+    CHAIN_WALKED_BEFORE,
+    CHAIN_NO_ENTRY,     // the sector linked to holds no entry of the map
+    CHAIN_BAD_CHECKSUM, // it holds one whose checksum is wrong
+};
 
 // How a layout ends.
 struct layout_end {
     bool complete;         // the whole table was listed: the free space is known
     uint64_t free_sectors; // after the end of the last listed partition
     chain_stop stop;
-    uint64_t stop_sector;  // the link's target (CHAIN_PAST_THE_END, CHAIN_WALKED_BEFORE)
+    uint64_t stop_sector;  // the link's target (all stops but CHAIN_TOO_MANY_LINKS)
 };
 
 // The report of one layout while it is decoded.
@@ -100,6 +127,9 @@ struct layout_report {
     const report_options& options;
     layout_kind kind;
     const medium_reader* medium;
+    // The sectors the heading counts when the layout does not fill the
+    // medium (a disk label inside a partition); 0 for the whole medium.
+    uint64_t size_sectors = 0;
 };
 // The layout's heading (its name and the medium's size).
 void begin_layout(const layout_report& report);
@@ -125,6 +155,8 @@ char* format_volume_serial(uint32_t serial, char* out);
 int decode_ibm_floppy(const medium_reader* medium, const uint8_t* sector0, const report_options& options);
 int decode_ibm_hard_disk(const medium_reader* medium, const uint8_t* sector0, const report_options& options);
 int decode_fmr_towns(const medium_reader* medium, const uint8_t* sector0, const report_options& options);
-// Choose the decoder by the first bytes of sector 0 and run it. Only media
-// of 512-byte sectors are decoded; any other size yields -1 and no output.
+// Choose the decoder by the first bytes of sector 0 and run it: on media
+// of 512-byte sectors the floppy and FMR/TOWNS layouts first, then the maps
+// of partition/maps.h and the master boot record; other sector sizes print
+// nothing unless sector 0 holds a layout known here.
 int decode_medium(const medium_reader* medium, const uint8_t* sector0, const report_options& options);
