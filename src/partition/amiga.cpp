@@ -86,6 +86,19 @@ bool amiga_entry(const medium_reader* medium, const uint8_t* part, uint32_t bloc
     return true;
 }
 
+json_value rdb_json(uint64_t sector, const uint8_t* rdb)
+{
+    json_value j{{"rdb_sector", sector},
+                 {"block_size", get_be32(rdb + 16)},
+                 {"cylinders", get_be32(rdb + 64)},
+                 {"heads", get_be32(rdb + 72)},
+                 {"sectors_per_track", get_be32(rdb + 68)}};
+    put_device_text(&j, "disk_vendor", rdb + 160, 8);
+    put_device_text(&j, "disk_product", rdb + 168, 16);
+    put_device_text(&j, "disk_revision", rdb + 184, 4);
+    return j;
+}
+
 void print_rdb(uint64_t sector, const uint8_t* rdb)
 {
     char number[32];
@@ -121,7 +134,10 @@ int decode_amiga_rdb(const medium_reader* medium, uint64_t rdb_sector, const rep
     if (block_bytes == 0)
         return -1;
     layout_report report{options, LAYOUT_AMIGA, medium};
-    begin_layout(report);
+    json_value header;
+    if (options.json != nullptr)
+        header = rdb_json(rdb_sector, rdb);
+    begin_layout(report, options.json != nullptr ? &header : nullptr);
     if (options.json == nullptr && options.show_partitions)
         print_rdb(rdb_sector, rdb);
     uint8_t part[RDB_BLOCK_READ];

@@ -79,6 +79,32 @@ void print_label(const uint8_t* label)
     out_printf("  BSD:Checksum               %13s\n", has_good_checksum(label) ? "good" : "wrong");
 }
 
+json_value label_json(uint64_t offset, const uint8_t* label)
+{
+    json_value j{{"label_offset", offset}};
+    put_device_text(&j, "disk_type", label + 8, 16);
+    put_device_text(&j, "pack_name", label + 24, 16);
+    j["sector_size"] = get_le32(label + 40);
+    j["sectors_per_track"] = get_le32(label + 44);
+    j["tracks_per_cylinder"] = get_le32(label + 48);
+    j["cylinders"] = get_le32(label + 52);
+    j["checksum_good"] = has_good_checksum(label);
+    j["partition_count"] = get_le16(label + 138);
+    return j;
+}
+
+// Begins the layout of the label at offset: its heading, and its lines
+// under p or its JSON members.
+void begin_label(const layout_report& report, uint64_t offset, const uint8_t* label)
+{
+    json_value header;
+    if (report.options.json != nullptr)
+        header = label_json(offset, label);
+    begin_layout(report, report.options.json != nullptr ? &header : nullptr);
+    if (report.options.json == nullptr && report.options.show_partitions)
+        print_label(label);
+}
+
 // Lists the label's partitions; base is added to their offsets.
 uint64_t list_partitions(const layout_report& report, sector_cache* cache, const uint8_t* label, uint64_t base)
 {
@@ -137,9 +163,7 @@ int decode_bsd_label(const medium_reader* medium, uint64_t label_offset, const r
     if (!read_label(&cache, label_offset, label))
         return -1;
     layout_report report{options, LAYOUT_BSD, medium};
-    begin_layout(report);
-    if (options.json == nullptr && options.show_partitions)
-        print_label(label);
+    begin_label(report, label_offset, label);
     uint64_t highest_end = list_partitions(report, &cache, label, 0);
     end_layout(report, layout_end{true, free_after(medium, highest_end), CHAIN_NOT_STOPPED, 0});
     return 0;
@@ -157,9 +181,10 @@ void report_bsd_slice(const report_options& options, const medium_reader* medium
     bool relative = slice.type_code == 0xA5 && get_le16(label + 138) > 2 &&
                     get_le32(label + BSD_HEADER + 2 * BSD_PARTITION + 4) == 0;
     layout_report report{options, LAYOUT_BSD, medium, slice.sectors};
-    begin_layout(report);
-    if (options.json == nullptr && options.show_partitions)
-        print_label(label);
-    list_partitions(report, &cache, label, relative ? slice.start : 0);
-    end_layout(report, layout_end{false, 0, CHAIN_NOT_STOPPED, 0});
+    begin_label(report, uint64_t(offset), label);
+    // The free space of a slice lies after its last partition up to its end.
+    uint64_t highest_end = list_partitions(report, &cache, label, relative ? slice.start : 0);
+    uint64_t slice_end = slice.start + slice.sectors;
+    highest_end = highest_end > slice.start ? highest_end : slice.start;
+    end_layout(report, layout_end{true, highest_end < slice_end ? slice_end - highest_end : 0, CHAIN_NOT_STOPPED, 0});
 }

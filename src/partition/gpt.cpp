@@ -187,13 +187,70 @@ bool same_table(const gpt_header& a, const gpt_header& b)
            a.last_usable == b.last_usable && a.entry_count == b.entry_count && a.entries_crc == b.entries_crc;
 }
 
-void print_header_lines(const gpt_header& h)
+// What was found of the two headers, and which one the table is read from.
+struct gpt_headers {
+    gpt_header primary;
+    gpt_header backup;
+    const char* primary_problem; // null for a sound header
+    const char* backup_problem;
+    uint64_t backup_lba;
+    const gpt_header* table;     // null when neither is sound
+    bool backup_differs;
+};
+
+void find_headers(sector_cache* cache, gpt_headers* found)
 {
-    char text[40];
-    out_printf("  GPT:Disk GUID              %s\n", format_guid(h.disk_guid, text));
-    out_printf("  GPT:First usable sector    %13s\n", format_grouped64(h.first_usable, text));
-    out_printf("  GPT:Last usable sector     %13s\n", format_grouped64(h.last_usable, text));
-    out_printf("  GPT:Partition entries      %13s\n", format_grouped(h.entry_count, text));
+    gpt_headers& h = *found;
+    h.primary_problem = check_gpt_header(cache, 1, &h.primary);
+    // A sound primary names its backup; else the backup is sought where it
+    // belongs, in the last sector.
+    h.backup_lba = h.primary_problem == nullptr ? h.primary.alternate_lba : cache->medium->sector_count - 1;
+    h.backup_problem = check_gpt_header(cache, h.backup_lba, &h.backup);
+    if (h.primary_problem == nullptr)
+        h.table = &h.primary;
+    else if (h.backup_problem == nullptr)
+        h.table = &h.backup;
+    h.backup_differs = h.primary_problem == nullptr && h.backup_problem == nullptr && !same_table(h.primary, h.backup);
+}
+
+void print_headers(const gpt_headers& h)
+{
+    char number[32], text[40];
+    if (h.primary_problem == nullptr && h.backup_problem != nullptr)
+        out_printf("  GPT:Backup header missing at sector %s (%s)\n", format_grouped64(h.backup_lba, number),
+                   h.backup_problem);
+    else if (h.backup_differs)
+        out_printf("  GPT:Backup header at sector %s differs from the primary\n", format_grouped64(h.backup_lba, number));
+    else if (h.primary_problem != nullptr && h.backup_problem == nullptr)
+        out_printf("  GPT:Primary header damaged (%s), backup at sector %s used\n", h.primary_problem,
+                   format_grouped64(h.backup_lba, number));
+    else if (h.primary_problem != nullptr)
+        out_printf("  GPT:No valid header: primary (%s), backup at sector %s (%s)\n", h.primary_problem,
+                   format_grouped64(h.backup_lba, number), h.backup_problem);
+    if (h.table == nullptr)
+        return;
+    out_printf("  GPT:Disk GUID              %s\n", format_guid(h.table->disk_guid, text));
+    out_printf("  GPT:First usable sector    %13s\n", format_grouped64(h.table->first_usable, text));
+    out_printf("  GPT:Last usable sector     %13s\n", format_grouped64(h.table->last_usable, text));
+    out_printf("  GPT:Partition entries      %13s\n", format_grouped(h.table->entry_count, text));
+}
+
+json_value headers_json(const gpt_headers& h)
+{
+    auto problem = [](const char* p) { return p != nullptr ? json_value(p) : json_value(nullptr); };
+    json_value j;
+    j["primary"] = {{"sector", 1}, {"problem", problem(h.primary_problem)}};
+    j["backup"] = {{"sector", h.backup_lba}, {"problem", problem(h.backup_problem)}, {"differs", h.backup_differs}};
+    j["header_used"] = h.table == &h.primary ? json_value("primary") : h.table ? json_value("backup") : json_value(nullptr);
+    if (h.table != nullptr) {
+        char guid[40];
+        j["disk_guid"] = format_guid(h.table->disk_guid, guid);
+        j["first_usable"] = h.table->first_usable;
+        j["last_usable"] = h.table->last_usable;
+        j["entries_lba"] = h.table->entries_lba;
+        j["entry_count"] = h.table->entry_count;
+    }
+    return j;
 }
 
 // One used entry as a partition record.
@@ -226,19 +283,24 @@ partition_entry gpt_entry(uint32_t index, const uint8_t* e)
     return entry;
 }
 
-void list_entries(const layout_report& report, sector_cache* cache, const gpt_header& h)
+// Lists the used entries; the highest end among them, from the first usable
+// sector on.
+uint64_t list_entries(const layout_report& report, sector_cache* cache, const gpt_header& h)
 {
     uint32_t size = cache->medium->sector_size;
     uint8_t e[GPT_ENTRY_SIZE];
+    uint64_t highest_end = h.first_usable;
     for (uint32_t i = 0; i < h.entry_count; i++) {
         if (read_medium_bytes(cache, h.entries_lba * size + uint64_t(i) * GPT_ENTRY_SIZE, GPT_ENTRY_SIZE, e) != 0)
-            return;
+            break;
         if (is_zero(e, 16))
             continue;
         partition_entry entry = gpt_entry(i, e);
         find_fat_volume(cache, &entry);
         report_partition(report, entry);
+        highest_end = later_end(highest_end, entry);
     }
+    return highest_end;
 }
 
 } // namespace
@@ -254,38 +316,23 @@ char* format_guid(const uint8_t* g, char* out)
 void report_gpt(const report_options& options, const medium_reader* medium)
 {
     sector_cache cache = make_sector_cache(medium);
-    gpt_header primary{}, backup{};
-    const char* primary_problem = check_gpt_header(&cache, 1, &primary);
-    // A sound primary names its backup; else the backup is sought where it
-    // belongs, in the last sector.
-    uint64_t backup_lba = primary_problem == nullptr ? primary.alternate_lba : medium->sector_count - 1;
-    const char* backup_problem = check_gpt_header(&cache, backup_lba, &backup);
-
+    gpt_headers headers{};
+    find_headers(&cache, &headers);
     layout_report report{options, LAYOUT_GPT, medium};
-    begin_layout(report);
-    char number[32];
-    const gpt_header* table = nullptr;
-    if (primary_problem == nullptr) {
-        table = &primary;
-        if (backup_problem != nullptr)
-            out_printf("  GPT:Backup header missing at sector %s (%s)\n", format_grouped64(backup_lba, number),
-                       backup_problem);
-        else if (!same_table(primary, backup))
-            out_printf("  GPT:Backup header at sector %s differs from the primary\n",
-                       format_grouped64(backup_lba, number));
-    } else if (backup_problem == nullptr) {
-        table = &backup;
-        out_printf("  GPT:Primary header damaged (%s), backup at sector %s used\n", primary_problem,
-                   format_grouped64(backup_lba, number));
-    } else {
-        out_printf("  GPT:No valid header: primary (%s), backup at sector %s (%s)\n", primary_problem,
-                   format_grouped64(backup_lba, number), backup_problem);
+    json_value header;
+    if (options.json != nullptr)
+        header = headers_json(headers);
+    begin_layout(report, options.json != nullptr ? &header : nullptr);
+    if (options.json == nullptr)
+        print_headers(headers);
+    layout_end end{headers.table != nullptr, 0, CHAIN_NOT_STOPPED, 0};
+    if (headers.table != nullptr) {
+        // The free space lies after the last entry up to the last usable sector.
+        uint64_t highest_end = list_entries(report, &cache, *headers.table);
+        uint64_t usable_end = headers.table->last_usable + 1;
+        end.free_sectors = highest_end < usable_end ? usable_end - highest_end : 0;
     }
-    if (table != nullptr) {
-        print_header_lines(*table);
-        list_entries(report, &cache, *table);
-    }
-    end_layout(report, layout_end{false, 0, CHAIN_NOT_STOPPED, 0});
+    end_layout(report, end);
 }
 
 void print_gpt_entry_details(const partition_entry& entry)

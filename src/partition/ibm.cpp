@@ -70,7 +70,7 @@ static int list_partition(hard_disk_walk* walk, const uint8_t* table_entry, uint
         entry.volume = decode_fat_volume(walk->boot.data(), kind == ENTRY_FAT32);
     }
     entry.number = ++walk->number;
-    report_partition(walk->report, entry);
+    begin_partition(walk->report, entry);
     walk->last_end = entry.start + entry.sectors;
     // What a primary entry leads to follows its lines: the GPT behind the
     // protective entry, or the disk label inside a BSD slice.
@@ -80,6 +80,7 @@ static int list_partition(hard_disk_walk* walk, const uint8_t* table_entry, uint
     } else if (table_base == 0 && (entry.type_code == 0xA5 || entry.type_code == 0xA6 || entry.type_code == 0xA9)) {
         report_bsd_slice(walk->report.options, medium, entry);
     }
+    end_partition(walk->report);
     return 0;
 }
 

@@ -205,7 +205,7 @@ void print_partition_extent(uint64_t start, uint64_t sector_count)
                static_cast<unsigned long long>(sector_count));
 }
 
-void begin_layout(const layout_report& report)
+void begin_layout(const layout_report& report, const json_value* header)
 {
     json_writer* json = report.options.json;
     if (json == nullptr) {
@@ -216,20 +216,24 @@ void begin_layout(const layout_report& report)
     json_open_object(json, "layout");
     json_put(json, "kind", layout_key(report.kind));
     json_put(json, "size_bytes", medium_bytes(report));
+    if (header != nullptr)
+        json_put_members(json, *header);
     // A floppy's volume fills the medium: it is the layout's "volume", and
     // the layout has no partitions.
     if (report.kind != LAYOUT_IBM_FLOPPY)
         json_open_array(json, "partitions");
 }
 
-void report_partition(const layout_report& report, const partition_entry& entry)
+void begin_partition(const layout_report& report, const partition_entry& entry)
 {
     json_writer* json = report.options.json;
     if (json != nullptr) {
-        if (report.kind == LAYOUT_IBM_FLOPPY)
+        if (report.kind == LAYOUT_IBM_FLOPPY) {
             json_put(json, "volume", volume_json(entry.volume, report.options));
-        else
-            json_put(json, nullptr, partition_json(report, entry));
+        } else {
+            json_open_object(json, nullptr);
+            json_put_members(json, partition_json(report, entry));
+        }
         return;
     }
     print_partition_line(report, entry);
@@ -241,6 +245,19 @@ void report_partition(const layout_report& report, const partition_entry& entry)
         print_map_entry_details(report, entry);
     if (entry.has_volume)
         print_bpb(entry.volume.bpb);
+}
+
+void end_partition(const layout_report& report)
+{
+    json_writer* json = report.options.json;
+    if (json != nullptr && report.kind != LAYOUT_IBM_FLOPPY)
+        json_close(json);
+}
+
+void report_partition(const layout_report& report, const partition_entry& entry)
+{
+    begin_partition(report, entry);
+    end_partition(report);
 }
 
 void end_layout(const layout_report& report, const layout_end& end)

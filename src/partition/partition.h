@@ -10,6 +10,7 @@
 #pragma once
 #include <cstdint>
 
+#include "format/json.h"
 #include "format/report_options.h"
 #include "partition/map_fields.h"
 #include "partition/medium.h"
@@ -132,8 +133,16 @@ struct layout_report {
     uint64_t size_sectors = 0;
 };
 // The layout's heading (its name and the medium's size).
-void begin_layout(const layout_report& report);
+// header: members the layout's JSON object carries before its partitions
+// (a map's header); its text lines the map prints itself.
+void begin_layout(const layout_report& report, const json_value* header = nullptr);
 void report_partition(const layout_report& report, const partition_entry& entry);
+// The same in two steps, for an entry that leads to a layout of its own
+// (a GPT behind a protective entry, a disk label in a BSD slice): that
+// layout is reported between them, and in JSON it becomes the entry's
+// "layout" member.
+void begin_partition(const layout_report& report, const partition_entry& entry);
+void end_partition(const layout_report& report);
 // The chain's stop or the free space, and the end of the layout. Every
 // begin_layout is followed by one end_layout.
 void end_layout(const layout_report& report, const layout_end& end);

@@ -55,6 +55,28 @@ void print_header(const uint8_t* header)
     }
 }
 
+json_value header_json(const uint8_t* header)
+{
+    json_value j;
+    put_device_text(&j, "boot_file", header + 8, 16);
+    uint32_t root = get_be16(header + 4), swap = get_be16(header + 6);
+    j["root_partition"] = root < SGI_PARTITIONS ? json_value(root + 1) : json_value(nullptr);
+    j["swap_partition"] = swap < SGI_PARTITIONS ? json_value(swap + 1) : json_value(nullptr);
+    json_value files = json_value::array();
+    for (uint32_t i = 0; i < SGI_FILES; i++) {
+        const uint8_t* file = header + 0x48 + 16 * i;
+        if (file[0] == 0)
+            continue;
+        json_value f;
+        put_device_text(&f, "name", file, 8);
+        f["block"] = get_be32(file + 8);
+        f["bytes"] = get_be32(file + 12);
+        files.push_back(f);
+    }
+    j["files"] = files;
+    return j;
+}
+
 } // namespace
 
 bool holds_sgi_label(const medium_reader* medium, const uint8_t* sector0)
@@ -71,7 +93,10 @@ int decode_sgi_label(const medium_reader* medium, const uint8_t* header, const r
 {
     sector_cache cache = make_sector_cache(medium);
     layout_report report{options, LAYOUT_SGI, medium};
-    begin_layout(report);
+    json_value json_header;
+    if (options.json != nullptr)
+        json_header = header_json(header);
+    begin_layout(report, options.json != nullptr ? &json_header : nullptr);
     if (options.json == nullptr && options.show_partitions)
         print_header(header);
     uint64_t highest_end = 0;

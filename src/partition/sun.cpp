@@ -60,6 +60,20 @@ void print_label(const uint8_t* label)
     out_printf("  SUN:Sector per track       %13s\n", format_grouped(get_be16(label + 0x1B6), number));
 }
 
+json_value label_json(const uint8_t* label)
+{
+    json_value j;
+    put_device_text(&j, "label", label, 128);
+    j["cylinders"] = get_be16(label + 0x1B0);
+    j["alternate_cylinders"] = get_be16(label + 0x1B2);
+    j["heads"] = get_be16(label + 0x1B4);
+    j["sectors_per_track"] = get_be16(label + 0x1B6);
+    j["vtoc"] = has_sound_vtoc(label);
+    if (has_sound_vtoc(label))
+        put_device_text(&j, "volume_name", label + 0x84, 8);
+    return j;
+}
+
 } // namespace
 
 bool holds_sun_label(const medium_reader* medium, const uint8_t* sector0)
@@ -86,7 +100,10 @@ int decode_sun_label(const medium_reader* medium, const uint8_t* label, const re
 {
     sector_cache cache = make_sector_cache(medium);
     layout_report report{options, LAYOUT_SUN, medium};
-    begin_layout(report);
+    json_value header;
+    if (options.json != nullptr)
+        header = label_json(label);
+    begin_layout(report, options.json != nullptr ? &header : nullptr);
     if (options.json == nullptr && options.show_partitions)
         print_label(label);
     bool tagged = has_sound_vtoc(label);
