@@ -16,6 +16,7 @@
 
 #include "format/bytes.h"
 #include "fuzz_bus.h"
+#include "map_seeds.h"
 
 namespace {
 
@@ -451,8 +452,9 @@ int main(int argc, char** argv)
         return 2;
     }
     out_dir = argv[1];
-    for (const char* target : {"", "/medium", "/device", "/busfile", "/cli", "/container", "/run"})
+    for (const char* target : {"", "/medium", "/maps", "/device", "/busfile", "/cli", "/container", "/run"})
         mkdir((out_dir + target).c_str(), 0755);
+    write_map_seeds(write_seed);
     write_media(argv[2]);
     // The head of the hard disk: its master boot record and first volume.
     write_devices(read_file(out_dir + "/medium/ibm-hard-disk", 4096));

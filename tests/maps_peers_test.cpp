@@ -432,7 +432,9 @@ TEST_F(MapPeers, AmigaAtariSunSgiAndBsdMadeByParted)
         const char* mmls;
     } maps[] = {
         {"amiga", "mkpart primary 1MiB 9MiB mkpart primary 9MiB 20MiB", "AMIGA RIGID DISK BLOCK", nullptr, nullptr},
-        {"atari", "mkpart primary fat16 1MiB 9MiB mkpart primary fat16 9MiB 40MiB mkpart primary linux-swap 40MiB 44MiB",
+        {"atari",
+         "mkpart primary fat16 1MiB 9MiB mkpart primary fat16 9MiB 40MiB "
+         "mkpart primary linux-swap 40MiB 44MiB",
          "ATARI HARD DISK FORMAT", nullptr, nullptr},
         {"sun", "mkpart ext2 1MiB 9MiB mkpart ext2 9MiB 20MiB", "SUN DISK LABEL", "sun", "sun"},
         {"dvh", "mkpart primary 2MiB 9MiB mkpart primary 9MiB 20MiB", "SGI VOLUME HEADER", "sgi", nullptr},
@@ -446,7 +448,8 @@ TEST_F(MapPeers, AmigaAtariSunSgiAndBsdMadeByParted)
         ASSERT_FALSE(v.empty()) << report_;
         // parted numbers as the maps do; Sun and SGI whole-disk entries
         // (backup, volume) and the SGI volume header it lists as well.
-        std::vector<peer_part> parted = parse_parted(shell_output("parted -m -s " + shell_word(path_) + " unit s print"));
+        std::vector<peer_part> parted =
+            parse_parted(shell_output("parted -m -s " + shell_word(path_) + " unit s print"));
         std::vector<listed> numbered;
         std::vector<peer_part> matched;
         for (const peer_part& q : parted) {
@@ -471,8 +474,8 @@ TEST_F(MapPeers, AmigaAtariSunSgiAndBsdMadeByParted)
                 if (p.type != "backup")
                     slices.push_back(p);
             }
-            expect_same_extents(slices, parse_mmls(shell_output("mmls -t " + std::string(m.mmls) + " " + shell_word(path_))),
-                                "mmls");
+            std::string mmls = shell_output("mmls -t " + std::string(m.mmls) + " " + shell_word(path_));
+            expect_same_extents(slices, parse_mmls(mmls), "mmls");
         }
     }
 }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "harness.h"
+#include "map_media.h"
 #include "format/bytes.h"
 #include "format/crc32.h"
 #include "format/report_options.h"
@@ -22,187 +23,19 @@
 
 namespace {
 
-// A medium in memory: sectors of any size, zeros where nothing was put.
-struct test_medium {
-    uint32_t sector_size;
-    uint64_t sector_count;
-    std::map<uint64_t, std::vector<uint8_t>> sectors;
-    uint64_t reads = 0;
-
-    uint8_t* at(uint64_t offset)
-    {
-        std::vector<uint8_t>& s = sectors[offset / sector_size];
-        if (s.empty())
-            s.assign(sector_size, 0);
-        return s.data() + offset % sector_size;
-    }
-    void put(uint64_t offset, const void* bytes, size_t length)
-    {
-        const uint8_t* from = static_cast<const uint8_t*>(bytes);
-        while (length > 0) {
-            size_t part = std::min<size_t>(length, sector_size - offset % sector_size);
-            memcpy(at(offset), from, part);
-            offset += part;
-            from += part;
-            length -= part;
-        }
-    }
-    void put_text(uint64_t offset, const char* text) { put(offset, text, strlen(text)); }
-};
-
-int read_test_medium(const medium_reader* medium, uint64_t block, uint32_t count, uint8_t* buffer)
-{
-    auto* m = static_cast<test_medium*>(const_cast<void*>(medium->holder));
-    for (uint32_t i = 0; i < count; i++) {
-        if (block + i >= m->sector_count)
-            return -1;
-        m->reads++;
-        auto found = m->sectors.find(block + i);
-        uint8_t* out = buffer + uint64_t(i) * m->sector_size;
-        if (found == m->sectors.end())
-            memset(out, 0, m->sector_size);
-        else
-            memcpy(out, found->second.data(), m->sector_size);
-    }
-    return 0;
-}
-
 // The report of the medium's start, as the disk and device reports print it.
-std::string report(test_medium* m, bool partitions = false, uint32_t heads = 0, uint32_t sectors_per_track = 0)
+std::string report(built_medium* m, bool partitions = false, uint32_t heads = 0, uint32_t sectors_per_track = 0)
 {
-    medium_reader reader{read_test_medium, m, m->sector_size, m->sector_count, heads, sectors_per_track};
+    medium_reader reader{read_built_medium, m, m->sector_size, m->sector_count, heads, sectors_per_track};
     report_options options;
     options.show_partitions = partitions;
     return capture_output([&] { report_medium(&reader, options); }).out;
 }
 
-void boot_signature(test_medium* m) { m->put(0x1FE, "\x55\xAA", 2); }
-
-void put_mbr_entry(test_medium* m, int index, uint8_t boot, uint8_t type, uint32_t start, uint32_t count)
-{
-    uint8_t* e = m->at(0x1BE + 16 * index);
-    e[0] = boot;
-    e[4] = type;
-    put_le32(e + 8, start);
-    put_le32(e + 12, count);
-}
-
-// A FAT boot sector at byte offset: FAT16 or FAT32 layout, 512-byte sectors.
-void put_fat_boot(test_medium* m, uint64_t offset, bool fat32, uint32_t total, uint32_t hidden, uint32_t serial,
-                  const char* label)
-{
-    uint8_t s[512] = {0xEB, 0x3C, 0x90};
-    memcpy(s + 3, "TESTOEM ", 8);
-    put_le16(s + 0x0B, 512);
-    s[0x0D] = fat32 ? 1 : 4;
-    put_le16(s + 0x0E, fat32 ? 32 : 1);
-    s[0x10] = 2;
-    put_le16(s + 0x11, fat32 ? 0 : 512);
-    s[0x15] = 0xF8;
-    put_le16(s + 0x18, 32);
-    put_le16(s + 0x1A, 64);
-    put_le32(s + 0x1C, hidden);
-    put_le32(s + 0x20, total);
-    uint8_t* names = s + (fat32 ? 0x43 : 0x27);
-    if (fat32) {
-        put_le32(s + 0x24, 63);
-        put_le32(s + 0x2C, 2);
-        put_le16(s + 0x32, 6);
-    } else {
-        put_le16(s + 0x16, 20);
-    }
-    put_le32(names, serial);
-    memset(names + 4, ' ', 11);
-    memcpy(names + 4, label, strlen(label));
-    memcpy(names + 15, fat32 ? "FAT32   " : "FAT16   ", 8);
-    s[0x1FE] = 0x55;
-    s[0x1FF] = 0xAA;
-    m->put(offset, s, sizeof s);
-}
-
 // ---- GPT -----------------------------------------------------------------
 
-// The bytes of a GUID from its text: the first three groups little-endian.
-void put_guid(uint8_t* p, const char* text)
-{
-    unsigned v[11];
-    ASSERT_EQ(sscanf(text, "%8x-%4x-%4x-%2x%2x-%2x%2x%2x%2x%2x%2x", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5], &v[6],
-                     &v[7], &v[8], &v[9], &v[10]),
-              11);
-    put_le32(p, v[0]);
-    put_le16(p + 4, v[1]);
-    put_le16(p + 6, v[2]);
-    for (int i = 0; i < 8; i++)
-        p[8 + i] = uint8_t(v[3 + i]);
-}
-
-struct gpt_part {
-    uint32_t index;
-    const char* type;
-    uint64_t first, last;
-    uint64_t attributes;
-    std::u16string name;
-};
-
-const char* const DISK_GUID = "01234567-89AB-CDEF-0123-456789ABCDEF";
 const char* const ESP_TYPE = "C12A7328-F81F-11D2-BA4B-00A0C93EC93B";
 const char* const LINUX_TYPE = "0FC63DAF-8483-4772-8E79-3D69D8477DE4";
-
-struct gpt_layout {
-    uint32_t entry_count = 128;
-    uint32_t entry_size = 128;
-    uint32_t header_size = 92;
-};
-
-// The entry array and the header that describes it, at the given sectors.
-void put_gpt_copy(test_medium* m, uint64_t header_lba, uint64_t alternate_lba, uint64_t array_lba,
-                  const std::vector<gpt_part>& parts, const gpt_layout& layout)
-{
-    uint32_t size = m->sector_size;
-    uint64_t array_bytes = uint64_t(layout.entry_count) * 128;
-    uint64_t array_sectors = (array_bytes + size - 1) / size;
-    // Room for every entry put, whatever count the header claims.
-    std::vector<uint8_t> array(array_bytes + 128 * parts.size() + 128 * 16, 0);
-    for (const gpt_part& p : parts) {
-        uint8_t* e = array.data() + 128 * p.index;
-        put_guid(e, p.type);
-        put_guid(e + 16, "11111111-2222-3333-4444-000000000000");
-        e[16 + 15] = uint8_t(p.index);
-        put_le64(e + 32, p.first);
-        put_le64(e + 40, p.last);
-        put_le64(e + 48, p.attributes);
-        for (size_t i = 0; i < p.name.size(); i++)
-            put_le16(e + 56 + 2 * i, p.name[i]);
-    }
-    m->put(array_lba * size, array.data(), array_bytes);
-    uint8_t h[1024] = {};
-    memcpy(h, "EFI PART", 8);
-    put_le32(h + 8, 0x00010000);
-    put_le32(h + 12, layout.header_size);
-    put_le64(h + 24, header_lba);
-    put_le64(h + 32, alternate_lba);
-    put_le64(h + 40, 2 + array_sectors);
-    put_le64(h + 48, m->sector_count - 2 - array_sectors);
-    put_guid(h + 56, DISK_GUID);
-    put_le64(h + 72, array_lba);
-    put_le32(h + 80, layout.entry_count);
-    put_le32(h + 84, layout.entry_size);
-    put_le32(h + 88, update_crc32(0, array.data(), array_bytes));
-    put_le32(h + 16, update_crc32(0, h, layout.header_size));
-    m->put(header_lba * size, h, 512);
-}
-
-// A protective MBR, the primary header and array from sector 1, and the
-// backup header in the last sector with its array before it.
-void put_gpt(test_medium* m, const std::vector<gpt_part>& parts, const gpt_layout& layout = gpt_layout{})
-{
-    uint64_t last = m->sector_count - 1;
-    put_mbr_entry(m, 0, 0x00, 0xEE, 1, uint32_t(last > 0xFFFFFFFF ? 0xFFFFFFFF : last));
-    boot_signature(m);
-    uint64_t array_sectors = (uint64_t(layout.entry_count) * 128 + m->sector_size - 1) / m->sector_size;
-    put_gpt_copy(m, 1, last, 2, parts, layout);
-    put_gpt_copy(m, last, 1, last - array_sectors, parts, layout);
-}
 
 // An EFI system partition with a FAT32 volume, an unused entry, then a
 // Linux partition bootable by a legacy BIOS with a name beyond ASCII.
@@ -224,9 +57,9 @@ const std::string GPT_ENTRY_LINES =
     " *( 3)                          10,485,760 .. Linux filesystem         \u00DCn\u00EFc\u00F6d\u00E9\n"
     "  (--)  Free disk space         17,808,896 bytes (       34,783 sectors)\n";
 
-test_medium sample_gpt_medium()
+built_medium sample_gpt_medium()
 {
-    test_medium m{512, 65536, {}};
+    built_medium m{512, 65536, {}};
     put_gpt(&m, sample_gpt_parts());
     put_fat_boot(&m, 2048 * 512, true, 8192, 2048, 0x1234ABCD, "ESP");
     return m;
@@ -244,7 +77,7 @@ TEST(Crc32, KnownValues)
 
 TEST(GptMap, SectionFollowsTheProtectiveEntry)
 {
-    test_medium m = sample_gpt_medium();
+    built_medium m = sample_gpt_medium();
     EXPECT_EQ(report(&m), GPT_MBR_LINES + GPT_HEADER_LINES + GPT_ENTRY_LINES);
 
     // Under p: the protective entry's extent, each entry's extent, GUID and
@@ -279,7 +112,7 @@ TEST(GptMap, SectionFollowsTheProtectiveEntry)
 TEST(GptMap, BackupHeaderStandsInOrIsReported)
 {
     // The primary header's CRC broken: the backup's table is listed.
-    test_medium m = sample_gpt_medium();
+    built_medium m = sample_gpt_medium();
     m.at(512 + 16)[0] ^= 1;
     EXPECT_EQ(report(&m), GPT_MBR_LINES +
                               "  GPT:Primary header damaged (header CRC), backup at sector 65,535 used\n" +
@@ -328,7 +161,7 @@ TEST(GptMap, HeadersThatBreakTheRules)
     };
     for (const broken& c : cases) {
         SCOPED_TRACE(c.reason);
-        test_medium m{512, 65536, {}};
+        built_medium m{512, 65536, {}};
         put_gpt(&m, sample_gpt_parts(), c.layout);
         std::string text = report(&m);
         EXPECT_NE(text.find(std::string("  GPT:No valid header: primary (") + c.reason + "), backup at sector 65,535 (" +
@@ -338,7 +171,7 @@ TEST(GptMap, HeadersThatBreakTheRules)
     }
 
     // A medium cut short by its last sector, where the backup was.
-    test_medium m = sample_gpt_medium();
+    built_medium m = sample_gpt_medium();
     m.sector_count = 65535;
     std::string text = report(&m);
     EXPECT_NE(text.find("  GPT:Backup header missing at sector 65,535 (outside the medium)\n"), std::string::npos)
@@ -377,7 +210,7 @@ TEST(GptMap, HeadersThatBreakTheRules)
         << text;
 
     // An entry whose last sector lies before its first covers nothing.
-    m = test_medium{512, 65536, {}};
+    m = built_medium{512, 65536, {}};
     put_gpt(&m, {{0, LINUX_TYPE, 5000, 4000, 0, u"backwards"}});
     text = report(&m);
     EXPECT_NE(text.find("  ( 1)                                   0 .. Linux filesystem         backwards\n"),
@@ -389,8 +222,9 @@ TEST(GptMap, FourKibibyteSectors)
 {
     // The same table on a medium of 4096-byte sectors: 16 entries fill the
     // array's sector, so the usable range runs from 3 to 8,189.
-    test_medium m{4096, 8192, {}};
-    put_gpt(&m, {{0, ESP_TYPE, 256, 2303, 0, u"EFI"}, {1, LINUX_TYPE, 2304, 3327, 0, u"root"}}, gpt_layout{16, 128, 92});
+    built_medium m{4096, 8192, {}};
+    put_gpt(&m, {{0, ESP_TYPE, 256, 2303, 0, u"EFI"}, {1, LINUX_TYPE, 2304, 3327, 0, u"root"}},
+            gpt_layout{16, 128, 92});
     const std::string expected = "  IBM HARD DISK FORMAT          33,554,432 bytes\n"
                                  "  ( 1)                          33,550,336 .. unkown OS (EEH)         \n"
                                  "  GUID PARTITION TABLE          33,554,432 bytes\n"
@@ -405,7 +239,7 @@ TEST(GptMap, FourKibibyteSectors)
 
     // An image of that medium read in 512-byte sectors: the header lies at
     // byte 4096, so the medium is read in sectors of 4096 bytes again.
-    test_medium image{512, 65536, {}};
+    built_medium image{512, 65536, {}};
     for (const auto& s : m.sectors)
         image.put(s.first * 4096, s.second.data(), s.second.size());
     EXPECT_EQ(report(&image), expected);
@@ -414,37 +248,6 @@ TEST(GptMap, FourKibibyteSectors)
 // ---- PC-98 ---------------------------------------------------------------
 
 namespace {
-
-struct pc98_part {
-    uint8_t mid, sid;
-    uint32_t cylinder, head, sector;
-    uint32_t end_cylinder, end_head, end_sector;
-    const char* name; // Shift-JIS bytes
-};
-
-// The IPL's first bytes as NEC's carry them, the table in sector 1.
-void put_pc98(test_medium* m, const std::vector<pc98_part>& parts)
-{
-    m->put(0, "\xEB\x0A\x90\x90IPL1", 8);
-    if (m->sector_size >= 512)
-        boot_signature(m);
-    for (size_t i = 0; i < parts.size(); i++) {
-        const pc98_part& p = parts[i];
-        uint8_t e[32] = {p.mid, p.sid};
-        e[4] = uint8_t(p.sector);
-        e[5] = uint8_t(p.head);
-        put_le16(e + 6, p.cylinder);
-        e[8] = uint8_t(p.sector);
-        e[9] = uint8_t(p.head);
-        put_le16(e + 10, p.cylinder);
-        e[12] = uint8_t(p.end_sector);
-        e[13] = uint8_t(p.end_head);
-        put_le16(e + 14, p.end_cylinder);
-        memset(e + 16, ' ', 16);
-        memcpy(e + 16, p.name, strlen(p.name));
-        m->put(m->sector_size + 32 * i, e, sizeof e);
-    }
-}
 
 // "データ" in Shift-JIS.
 const char* const DATA_NAME = "\x83\x66\x81\x5B\x83\x5E";
@@ -457,7 +260,7 @@ TEST(Pc98Map, TableLaidOutByHand)
     // cylinders 1 to 400 and a Linux one on 401 to 600, their ends written
     // as last head and sector as NEC's FDISK writes them: the geometry
     // comes from the table.
-    test_medium m{512, 256000, {}};
+    built_medium m{512, 256000, {}};
     put_pc98(&m, {{0xA0, 0xA1, 1, 0, 0, 400, 7, 31, "MS-DOS 6.20"}, {0x20, 0xE2, 401, 0, 0, 600, 7, 31, DATA_NAME}});
     put_fat_boot(&m, 256 * 512, false, 102400, 256, 0x56789ABC, "PC98VOL");
     const std::string entries = " *( 1) PC98VOL     5678-9ABC    52,428,800 .. DOS FAT16 (over 32M)     MS-DOS 6.20\n"
@@ -489,7 +292,7 @@ TEST(Pc98Map, GeometryFromTheBootSectorsOrAssumed)
 {
     // Ends of head 0 and sector 0 name whole cylinders and no geometry: 4
     // heads of 32 sectors put the FAT volume's boot sector at cylinder 16.
-    test_medium m{512, 131072, {}};
+    built_medium m{512, 131072, {}};
     put_pc98(&m, {{0x20, 0xA1, 16, 0, 0, 143, 0, 0, "DOS"}, {0x20, 0xE2, 144, 0, 0, 319, 0, 0, "linux"}});
     put_fat_boot(&m, 2048 * 512, false, 16384, 2048, 0x11112222, "FOUND");
     EXPECT_EQ(report(&m), "  PC-98 HARD DISK FORMAT        67,108,864 bytes\n"
@@ -513,7 +316,7 @@ TEST(Pc98Map, GeometryFromTheBootSectorsOrAssumed)
 TEST(Pc98Map, SectorsOf256Bytes)
 {
     // Sector 1 of 256 bytes holds 8 entries; 8 heads of 33 sectors.
-    test_medium m{256, 40000, {}};
+    built_medium m{256, 40000, {}};
     put_pc98(&m, {{0x20, 0x81, 1, 0, 0, 100, 7, 32, "SASI"}});
     EXPECT_EQ(report(&m), "  PC-98 HARD DISK FORMAT        10,240,000 bytes\n"
                           "  P98:Track per cylinder                 8\n"
@@ -527,16 +330,16 @@ TEST(Pc98Map, WhatIsNoPc98Table)
 {
     // An end before the start: no table; sector 0 begins with a jump the
     // floppy decoder refuses, and nothing is printed, as before.
-    test_medium m{512, 256000, {}};
+    built_medium m{512, 256000, {}};
     put_pc98(&m, {{0x20, 0xA1, 10, 0, 0, 5, 7, 31, "BACKWARDS"}});
     EXPECT_EQ(report(&m), "");
     // The signature alone with an empty table.
-    m = test_medium{512, 256000, {}};
+    m = built_medium{512, 256000, {}};
     put_pc98(&m, {});
     EXPECT_EQ(report(&m), "");
     // The parted form of the IPL (retf, "IPL1") with an empty table: no
     // PC-98 table, and its 55h AAh makes the IBM decoder list no entry.
-    m = test_medium{512, 1000, {}};
+    m = built_medium{512, 1000, {}};
     m.put(0, "\xCB\x00\x00\x00IPL1", 8);
     boot_signature(&m);
     EXPECT_EQ(report(&m), "  IBM HARD DISK FORMAT             512,000 bytes\n"
@@ -546,31 +349,6 @@ TEST(Pc98Map, WhatIsNoPc98Table)
 // ---- Apple ---------------------------------------------------------------
 
 namespace {
-
-struct apple_part {
-    uint32_t start, count;
-    const char* name;
-    const char* type;
-    uint32_t status;
-};
-
-void put_apple(test_medium* m, uint32_t block_size, uint32_t map_count, const std::vector<apple_part>& parts)
-{
-    uint8_t ddm[8] = {'E', 'R'};
-    put_be16(ddm + 2, block_size);
-    put_be32(ddm + 4, uint32_t(m->sector_count * m->sector_size / block_size));
-    m->put(0, ddm, sizeof ddm);
-    for (size_t i = 0; i < parts.size(); i++) {
-        uint8_t e[512] = {'P', 'M'};
-        put_be32(e + 4, map_count);
-        put_be32(e + 8, parts[i].start);
-        put_be32(e + 12, parts[i].count);
-        memcpy(e + 16, parts[i].name, strlen(parts[i].name));
-        memcpy(e + 48, parts[i].type, strlen(parts[i].type));
-        put_be32(e + 88, parts[i].status);
-        m->put(uint64_t(i + 1) * block_size, e, sizeof e);
-    }
-}
 
 // A CD-style map of 2048-byte blocks: the map itself, a bootable HFS
 // volume and the free rest.
@@ -584,7 +362,7 @@ TEST(AppleMap, BlocksOfTheMapNotOfTheMedium)
 {
     // An image in 512-byte sectors of a map in 2048-byte blocks: every
     // start and size counts four sectors a block.
-    test_medium m{512, 800, {}};
+    built_medium m{512, 800, {}};
     put_apple(&m, 2048, 3, APPLE_PARTS);
     const std::string lines = "  ( 1)                               6,144 .. Apple_partition_map      Apple\n"
                               " *( 2)                             204,800 .. Apple_HFS                Macintosh HD\n"
@@ -606,7 +384,7 @@ TEST(AppleMap, BlocksOfTheMapNotOfTheMedium)
               "        Partition size                 144 (      90H)\n");
 
     // The same map on a medium of 2048-byte sectors.
-    test_medium cd{2048, 200, {}};
+    built_medium cd{2048, 200, {}};
     put_apple(&cd, 2048, 3, APPLE_PARTS);
     EXPECT_EQ(report(&cd), "  APPLE PARTITION MAP              409,600 bytes\n" + lines);
 }
@@ -614,7 +392,7 @@ TEST(AppleMap, BlocksOfTheMapNotOfTheMedium)
 TEST(AppleMap, CountsLargerThanTheMap)
 {
     // Ten entries announced, three there: the run stops at block 4.
-    test_medium m{512, 800, {}};
+    built_medium m{512, 800, {}};
     put_apple(&m, 2048, 10, APPLE_PARTS);
     std::string text = report(&m);
     EXPECT_NE(text.find("  ( 3)                              73,728 .. Apple_Free              \n"
@@ -622,7 +400,7 @@ TEST(AppleMap, CountsLargerThanTheMap)
               std::string::npos)
         << text;
     // Entries up to the last block, then one past the end of the medium.
-    m = test_medium{512, 16, {}};
+    m = built_medium{512, 16, {}};
     std::vector<apple_part> many(8, apple_part{1, 1, "x", "Apple_Free", 0});
     put_apple(&m, 2048, 0xFFFFFFFF, many);
     text = report(&m);
@@ -632,7 +410,7 @@ TEST(AppleMap, CountsLargerThanTheMap)
         << text;
     // A block size of zero, or not a power of two, is no map.
     for (uint32_t size : {0u, 1000u}) {
-        m = test_medium{512, 800, {}};
+        m = built_medium{512, 800, {}};
         put_apple(&m, 2048, 3, APPLE_PARTS);
         put_be16(m.at(2), size);
         EXPECT_EQ(report(&m), "  Unkown format!!\n") << size;
@@ -643,54 +421,11 @@ TEST(AppleMap, CountsLargerThanTheMap)
 
 namespace {
 
-void set_checksum(uint8_t* block)
-{
-    put_be32(block + 8, 0);
-    uint32_t sum = 0;
-    for (uint32_t i = 0; i < get_be32(block + 4); i++)
-        sum += get_be32(block + 4 * i);
-    put_be32(block + 8, 0u - sum);
-}
-
-void put_rdb(test_medium* m, uint64_t block, uint32_t block_bytes, uint32_t first_part)
-{
-    uint8_t r[512] = {'R', 'D', 'S', 'K'};
-    put_be32(r + 4, 64);
-    put_be32(r + 12, 7);
-    put_be32(r + 16, block_bytes);
-    put_be32(r + 24, 0xFFFFFFFF);
-    put_be32(r + 28, first_part);
-    put_be32(r + 32, 0xFFFFFFFF);
-    put_be32(r + 64, 1000);
-    put_be32(r + 68, 32);
-    put_be32(r + 72, 4);
-    set_checksum(r);
-    m->put(block * 512, r, sizeof r);
-}
-
-void put_part_block(test_medium* m, uint64_t block, uint32_t next, uint32_t flags, const char* name, uint32_t low,
-                    uint32_t high, uint32_t dos_type, int32_t boot_priority)
-{
-    uint8_t p[512] = {'P', 'A', 'R', 'T'};
-    put_be32(p + 4, 64);
-    put_be32(p + 12, 7);
-    put_be32(p + 16, next);
-    put_be32(p + 20, flags);
-    p[36] = uint8_t(strlen(name));
-    memcpy(p + 37, name, strlen(name));
-    const uint32_t environment[17] = {16, 128, 0, 4, 1, 32, 2, 0, 0, low, high, 30, 0, 0x1FE00, 0x7FFFFFFE,
-                                      uint32_t(boot_priority), dos_type};
-    for (int i = 0; i < 17; i++)
-        put_be32(p + 128 + 4 * i, environment[i]);
-    set_checksum(p);
-    m->put(block * 512, p, sizeof p);
-}
-
 // 1,000 cylinders of 4 heads and 32 blocks; a bootable FFS partition on
 // cylinders 2 to 401, a PFS one on 402 to 999.
-test_medium amiga_medium()
+built_medium amiga_medium()
 {
-    test_medium m{512, 128000, {}};
+    built_medium m{512, 128000, {}};
     put_rdb(&m, 1, 512, 2);
     put_part_block(&m, 2, 3, 1, "DH0", 2, 401, 0x444F5303, 0);
     put_part_block(&m, 3, 0xFFFFFFFF, 0, "DH1", 402, 999, 0x50465303, -1);
@@ -701,7 +436,7 @@ test_medium amiga_medium()
 
 TEST(AmigaMap, RigidDiskBlockAndItsChain)
 {
-    test_medium m = amiga_medium();
+    built_medium m = amiga_medium();
     EXPECT_EQ(report(&m), "  AMIGA RIGID DISK BLOCK        65,536,000 bytes\n"
                           " *( 1)                          26,214,400 .. DOS\\3                    DH0\n"
                           "  ( 2)                          39,190,528 .. PFS\\3                    DH1\n");
@@ -736,7 +471,7 @@ TEST(AmigaMap, ChainsThatBreak)
     const std::string first = "  AMIGA RIGID DISK BLOCK        65,536,000 bytes\n"
                               " *( 1)                          26,214,400 .. DOS\\3                    DH0\n";
     // The second block links back to the first.
-    test_medium m = amiga_medium();
+    built_medium m = amiga_medium();
     put_part_block(&m, 3, 2, 0, "DH1", 402, 999, 0x50465303, -1);
     EXPECT_EQ(report(&m), first + "  ( 2)                          39,190,528 .. PFS\\3                    DH1\n"
                                   "  (--)  Partition chain stopped: link to sector 2 walked before\n");
@@ -779,21 +514,11 @@ TEST(AmigaMap, ChainsThatBreak)
 
 namespace {
 
-void put_atari_entry(test_medium* m, uint64_t sector, int index, uint8_t flag, const char* id, uint32_t start,
-                     uint32_t size)
-{
-    uint8_t e[12] = {flag};
-    memcpy(e + 1, id, 3);
-    put_be32(e + 4, start);
-    put_be32(e + 8, size);
-    m->put(sector * 512 + 0x1C6 + 12 * index, e, sizeof e);
-}
-
 // A bootable big GEMDOS partition, an XGM chain of two extended sectors
 // (a GEMDOS and a Linux partition), and a swap partition.
-test_medium atari_medium()
+built_medium atari_medium()
 {
-    test_medium m{512, 80000, {}};
+    built_medium m{512, 80000, {}};
     put_be32(m.at(0x1C2), 80000);
     put_atari_entry(&m, 0, 0, 0x81, "BGM", 2, 40000);
     put_atari_entry(&m, 0, 1, 0x01, "XGM", 40002, 30000);
@@ -808,7 +533,7 @@ test_medium atari_medium()
 
 TEST(AtariMap, RootSectorAndExtendedChain)
 {
-    test_medium m = atari_medium();
+    built_medium m = atari_medium();
     EXPECT_EQ(report(&m), "  ATARI HARD DISK FORMAT        40,960,000 bytes\n"
                           " *( 1)                          20,480,000 .. BGM (GEMDOS big)        \n"
                           "  ( 2)                           5,119,488 .. GEM (GEMDOS)            \n"
@@ -829,7 +554,7 @@ TEST(AtariMap, ChainsThatBreak)
                               " *( 1)                          20,480,000 .. BGM (GEMDOS big)        \n"
                               "  ( 2)                           5,119,488 .. GEM (GEMDOS)            \n";
     // The second extended sector links back to the first.
-    test_medium m = atari_medium();
+    built_medium m = atari_medium();
     put_atari_entry(&m, 50002, 1, 0x01, "XGM", 0, 100);
     EXPECT_EQ(report(&m), first + "  ( 3)                          10,239,488 .. LNX (Linux)             \n"
                                   "  (--)  Extended chain stopped: link to sector 40,002 walked before\n");
@@ -842,7 +567,7 @@ TEST(AtariMap, ChainsThatBreak)
     put_atari_entry(&m, 40002, 1, 0x01, "XGM", 5000, 100);
     EXPECT_EQ(report(&m), first + "  (--)  Extended chain stopped: no partition at sector 45,002\n");
     // A root sector whose entries are all past the end is none.
-    m = test_medium{512, 1000, {}};
+    m = built_medium{512, 1000, {}};
     put_atari_entry(&m, 0, 0, 0x01, "GEM", 2000, 100);
     EXPECT_EQ(report(&m), "  Unkown format!!\n");
 }
@@ -851,45 +576,13 @@ TEST(AtariMap, ChainsThatBreak)
 
 namespace {
 
-struct sun_slice {
-    uint32_t tag, flags, cylinder, sectors;
-};
-
-void put_sun(test_medium* m, bool vtoc, uint32_t heads, uint32_t sectors, const std::vector<sun_slice>& slices)
-{
-    uint8_t l[512] = {};
-    snprintf(reinterpret_cast<char*>(l), 128, "vexum test cyl 1000 alt 2 hd %u sec %u", heads, sectors);
-    if (vtoc) {
-        put_be32(l + 0x80, 1);
-        memcpy(l + 0x84, "VOLNAME", 7);
-        put_be16(l + 0x8C, 8);
-        put_be32(l + 0xBC, 0x600DDEEE);
-    }
-    put_be16(l + 0x1B0, 1000);
-    put_be16(l + 0x1B2, 2);
-    put_be16(l + 0x1B4, heads);
-    put_be16(l + 0x1B6, sectors);
-    for (size_t i = 0; i < slices.size(); i++) {
-        put_be16(l + 0x8E + 4 * i, slices[i].tag);
-        put_be16(l + 0x90 + 4 * i, slices[i].flags);
-        put_be32(l + 0x1BC + 8 * i, slices[i].cylinder);
-        put_be32(l + 0x1C0 + 8 * i, slices[i].sectors);
-    }
-    put_be16(l + 0x1FC, 0xDABE);
-    uint32_t sum = 0;
-    for (int i = 0; i < 510; i += 2)
-        sum ^= get_be16(l + i);
-    put_be16(l + 0x1FE, sum);
-    m->put(0, l, sizeof l);
-}
-
 const std::vector<sun_slice> SUN_SLICES = {{2, 0, 0, 102400}, {3, 1, 400, 51200}, {5, 0, 0, 256000}};
 
 } // namespace
 
 TEST(SunLabel, SlicesByCylinder)
 {
-    test_medium m{512, 256512, {}};
+    built_medium m{512, 256512, {}};
     put_sun(&m, true, 8, 32, SUN_SLICES);
     const std::string slices = "  ( 1)                          52,428,800 .. root                    \n"
                                "  ( 2)                          26,214,400 .. swap                    \n"
@@ -913,7 +606,7 @@ TEST(SunLabel, SlicesByCylinder)
         << text;
 
     // Without a table of contents: no tags.
-    m = test_medium{512, 256512, {}};
+    m = built_medium{512, 256512, {}};
     put_sun(&m, false, 8, 32, SUN_SLICES);
     EXPECT_EQ(report(&m), "  SUN DISK LABEL               131,334,144 bytes\n"
                           "  ( 1)                          52,428,800 ..                         \n"
@@ -922,51 +615,18 @@ TEST(SunLabel, SlicesByCylinder)
                           "  (--)  Free disk space            262,144 bytes (          512 sectors)\n");
 
     // A bad checksum, or no heads while a slice lies past cylinder 0: no label.
-    m = test_medium{512, 256512, {}};
+    m = built_medium{512, 256512, {}};
     put_sun(&m, true, 8, 32, SUN_SLICES);
     m.at(300)[0] ^= 1;
     EXPECT_EQ(report(&m), "  Unkown format!!\n");
-    m = test_medium{512, 256512, {}};
+    m = built_medium{512, 256512, {}};
     put_sun(&m, true, 0, 32, SUN_SLICES);
     EXPECT_EQ(report(&m), "  Unkown format!!\n");
 }
 
-namespace {
-
-void put_sgi(test_medium* m)
-{
-    uint8_t h[512] = {};
-    put_be32(h, 0x0BE5A941);
-    put_be16(h + 4, 0);
-    put_be16(h + 6, 1);
-    memcpy(h + 8, "/unix", 5);
-    memcpy(h + 0x48, "sgilabel", 8);
-    put_be32(h + 0x48 + 8, 2);
-    put_be32(h + 0x48 + 12, 512);
-    memcpy(h + 0x58, "sash", 4);
-    put_be32(h + 0x58 + 8, 3);
-    put_be32(h + 0x58 + 12, 10240);
-    const struct {
-        int index;
-        uint32_t blocks, first, type;
-    } parts[] = {{0, 100000, 4096, 10}, {1, 20000, 104096, 3}, {8, 4096, 0, 0}, {10, 200000, 0, 6}};
-    for (const auto& p : parts) {
-        put_be32(h + 0x138 + 12 * p.index, p.blocks);
-        put_be32(h + 0x138 + 12 * p.index + 4, p.first);
-        put_be32(h + 0x138 + 12 * p.index + 8, p.type);
-    }
-    uint32_t sum = 0;
-    for (int i = 0; i < 512; i += 4)
-        sum += get_be32(h + i);
-    put_be32(h + 0x1F8, 0u - sum);
-    m->put(0, h, sizeof h);
-}
-
-} // namespace
-
 TEST(SgiLabel, VolumeHeaderAndItsPartitions)
 {
-    test_medium m{512, 200000, {}};
+    built_medium m{512, 200000, {}};
     put_sgi(&m);
     const std::string parts = "  ( 1)                          51,200,000 .. XFS                     \n"
                               "  ( 2)                          10,240,000 .. raw                     \n"
@@ -986,42 +646,10 @@ TEST(SgiLabel, VolumeHeaderAndItsPartitions)
 
 // ---- BSD -------------------------------------------------------------------
 
-namespace {
-
-struct bsd_part {
-    uint32_t size, offset;
-    uint8_t fs_type;
-};
-
-void put_bsd(test_medium* m, uint64_t offset, const std::vector<bsd_part>& parts, uint16_t count = 0)
-{
-    uint8_t l[404] = {};
-    put_le32(l, 0x82564557);
-    memcpy(l + 8, "SCSI disk", 9);
-    put_le32(l + 40, 512);
-    put_le32(l + 44, 32);
-    put_le32(l + 48, 8);
-    put_le32(l + 52, 1000);
-    put_le32(l + 132, 0x82564557);
-    put_le16(l + 138, count != 0 ? count : uint16_t(parts.size()));
-    for (size_t i = 0; i < parts.size(); i++) {
-        put_le32(l + 148 + 16 * i, parts[i].size);
-        put_le32(l + 148 + 16 * i + 4, parts[i].offset);
-        l[148 + 16 * i + 12] = parts[i].fs_type;
-    }
-    uint32_t sum = 0;
-    for (size_t i = 0; i < 148 + 16 * parts.size(); i += 2)
-        sum ^= get_le16(l + i);
-    put_le16(l + 136, sum);
-    m->put(offset, l, 148 + 16 * parts.size());
-}
-
-} // namespace
-
 TEST(BsdLabel, OnADiskOfItsOwn)
 {
     // In sector 1: a, b, and the unused c that spans the disk.
-    test_medium m{512, 20000, {}};
+    built_medium m{512, 20000, {}};
     put_bsd(&m, 512, {{10000, 64, 7}, {2000, 10064, 1}, {20000, 0, 0}, {0, 0, 0}});
     const std::string parts = "  ( 1)                           5,120,000 .. 4.2BSD                   a\n"
                               "  ( 2)                           1,024,000 .. swap                     b\n"
@@ -1037,7 +665,7 @@ TEST(BsdLabel, OnADiskOfItsOwn)
                                                    "  BSD:Checksum                        good\n");
 
     // At offset 64 of sector 0, as Alpha disks and parted have it.
-    m = test_medium{512, 20000, {}};
+    m = built_medium{512, 20000, {}};
     put_bsd(&m, 64, {{10000, 64, 7}, {2000, 10064, 1}, {20000, 0, 0}, {0, 0, 0}});
     EXPECT_EQ(report(&m), "  BSD DISK LABEL                10,240,000 bytes\n" + parts);
     // A wrong checksum is said, not refused (parted writes such labels).
@@ -1046,7 +674,7 @@ TEST(BsdLabel, OnADiskOfItsOwn)
     EXPECT_NE(text.find("  BSD:Checksum                       wrong\n"), std::string::npos) << text;
 
     // More partitions than the sector holds: no label.
-    m = test_medium{512, 20000, {}};
+    m = built_medium{512, 20000, {}};
     put_bsd(&m, 512, {{10000, 64, 7}}, 30);
     EXPECT_EQ(report(&m), "  Unkown format!!\n");
 }
@@ -1055,7 +683,7 @@ TEST(BsdLabel, InsideASlice)
 {
     // A FreeBSD slice at sector 1,000 whose partition c starts at 0: the
     // offsets count from the slice.
-    test_medium m{512, 10000, {}};
+    built_medium m{512, 10000, {}};
     put_mbr_entry(&m, 0, 0x80, 0xA5, 1000, 8000);
     boot_signature(&m);
     put_bsd(&m, 1001 * 512, {{4000, 16, 7}, {1000, 4016, 1}, {8000, 0, 0}});
@@ -1073,7 +701,7 @@ TEST(BsdLabel, InsideASlice)
         << text;
 
     // OpenBSD's offsets count from the start of the disk.
-    m = test_medium{512, 10000, {}};
+    m = built_medium{512, 10000, {}};
     put_mbr_entry(&m, 0, 0x00, 0xA6, 1000, 8000);
     boot_signature(&m);
     put_bsd(&m, 1001 * 512, {{4000, 1016, 7}, {1000, 5016, 1}, {8000, 1000, 0}});
@@ -1090,7 +718,7 @@ TEST(LayoutChoice, WhatSectorZeroIsReadAs)
 {
     // A master boot record whose boot code starts with a jump (GRUB's
     // does): the floppy decoder refuses it, the table is read.
-    test_medium m{512, 1000, {}};
+    built_medium m{512, 1000, {}};
     m.put(0, "\xEB\x63\x90", 3);
     put_mbr_entry(&m, 0, 0x80, 0x83, 100, 800);
     boot_signature(&m);
@@ -1098,14 +726,14 @@ TEST(LayoutChoice, WhatSectorZeroIsReadAs)
                           " *( 1)                             409,600 .. Linux native            \n"
                           "  (--)  Free disk space             51,200 bytes (          100 sectors)\n");
     // A jump and a signature with no entry: nothing, as before.
-    m = test_medium{512, 1000, {}};
+    m = built_medium{512, 1000, {}};
     m.put(0, "\xEB\x3C\x90", 3);
     boot_signature(&m);
     EXPECT_EQ(report(&m), "");
 
     // An Apple map that shares sector 0 with a master boot record (hybrid
     // CD images): the master boot record is read, as before.
-    m = test_medium{512, 800, {}};
+    m = built_medium{512, 800, {}};
     put_apple(&m, 2048, 3, APPLE_PARTS);
     put_mbr_entry(&m, 0, 0x00, 0x0C, 64, 736);
     boot_signature(&m);
@@ -1113,7 +741,7 @@ TEST(LayoutChoice, WhatSectorZeroIsReadAs)
 
     // Media of 4096-byte sectors: nothing for one without a layout; a
     // master boot record counted in its own sectors, its FAT volume read.
-    test_medium wide{4096, 1000, {}};
+    built_medium wide{4096, 1000, {}};
     EXPECT_EQ(report(&wide), "");
     put_mbr_entry(&wide, 0, 0x00, 0x06, 100, 800);
     boot_signature(&wide);

@@ -220,7 +220,8 @@ void print_headers(const gpt_headers& h)
         out_printf("  GPT:Backup header missing at sector %s (%s)\n", format_grouped64(h.backup_lba, number),
                    h.backup_problem);
     else if (h.backup_differs)
-        out_printf("  GPT:Backup header at sector %s differs from the primary\n", format_grouped64(h.backup_lba, number));
+        out_printf("  GPT:Backup header at sector %s differs from the primary\n",
+                   format_grouped64(h.backup_lba, number));
     else if (h.primary_problem != nullptr && h.backup_problem == nullptr)
         out_printf("  GPT:Primary header damaged (%s), backup at sector %s used\n", h.primary_problem,
                    format_grouped64(h.backup_lba, number));
@@ -241,7 +242,9 @@ json_value headers_json(const gpt_headers& h)
     json_value j;
     j["primary"] = {{"sector", 1}, {"problem", problem(h.primary_problem)}};
     j["backup"] = {{"sector", h.backup_lba}, {"problem", problem(h.backup_problem)}, {"differs", h.backup_differs}};
-    j["header_used"] = h.table == &h.primary ? json_value("primary") : h.table ? json_value("backup") : json_value(nullptr);
+    j["header_used"] = h.table == &h.primary ? json_value("primary")
+                       : h.table != nullptr  ? json_value("backup")
+                                             : json_value(nullptr);
     if (h.table != nullptr) {
         char guid[40];
         j["disk_guid"] = format_guid(h.table->disk_guid, guid);
@@ -267,7 +270,9 @@ partition_entry gpt_entry(uint32_t index, const uint8_t* e)
     f.attributes = get_le64(e + 48);
     entry.start = f.first_lba;
     // A last sector before the first is damage: the entry covers nothing.
-    entry.sectors = f.last_lba >= f.first_lba && f.last_lba - f.first_lba < UINT64_MAX ? f.last_lba - f.first_lba + 1 : 0;
+    entry.sectors = f.last_lba >= f.first_lba && f.last_lba - f.first_lba < UINT64_MAX
+                        ? f.last_lba - f.first_lba + 1
+                        : 0;
     // Attribute bit 2: bootable by a legacy BIOS.
     entry.boot_indicator = (f.attributes & 4) != 0 ? 0x80 : 0;
     char guid[40];
