@@ -300,6 +300,7 @@ void put_bsd(built_medium* m, uint64_t offset, const std::vector<bsd_part>& part
     uint8_t l[404] = {};
     put_le32(l, 0x82564557);
     memcpy(l + 8, "SCSI disk", 9);
+    memcpy(l + 24, "root disk", 9);
     put_le32(l + 40, 512);
     put_le32(l + 44, 32);
     put_le32(l + 48, 8);

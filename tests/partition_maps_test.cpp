@@ -658,6 +658,7 @@ TEST(BsdLabel, OnADiskOfItsOwn)
     std::string text = report(&m, true);
     EXPECT_EQ(text.substr(0, text.find("  ( 1)")), "  BSD DISK LABEL                10,240,000 bytes\n"
                                                    "  BSD:Disk type              SCSI disk\n"
+                                                   "  BSD:Pack name              root disk\n"
                                                    "  BSD:Sector size                      512 bytes\n"
                                                    "  BSD:Sector per track                  32\n"
                                                    "  BSD:Track per cylinder                 8\n"

@@ -15,7 +15,8 @@
 #include "partition/map_fields.h"
 #include "partition/medium.h"
 
-// The only sector size the layouts of sector 0 are decoded for.
+// The sector size of the floppy and FMR/TOWNS layouts, which are read on
+// such media only.
 constexpr uint32_t DECODE_SECTOR_SIZE = 512;
 // Extended boot records followed on one medium at most. Real disks hold a
 // few hundred logical partitions at most; the bound only keeps a corrupt
