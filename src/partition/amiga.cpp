@@ -134,17 +134,12 @@ int decode_amiga_rdb(const medium_reader* medium, uint64_t rdb_sector, const rep
     if (block_bytes == 0)
         return -1;
     layout_report report{options, LAYOUT_AMIGA, medium};
-    json_value header;
-    if (options.json != nullptr)
-        header = rdb_json(rdb_sector, rdb);
-    begin_layout(report, options.json != nullptr ? &header : nullptr);
-    if (options.json == nullptr && options.show_partitions)
-        print_rdb(rdb_sector, rdb);
+    begin_map_layout(
+        report, false, [&] { return rdb_json(rdb_sector, rdb); }, [&] { print_rdb(rdb_sector, rdb); });
     uint8_t part[RDB_BLOCK_READ];
-    link_set walked;
+    chain_walk chain;
     uint64_t highest_end = 0;
     uint32_t listed = 0;
-    uint32_t links = 0;
     layout_end end{true, 0, CHAIN_NOT_STOPPED, 0};
     // The chain ends at a link of FFFFFFFFh, or at any that is not a
     // positive 32-bit number; it is cut at a link past the medium, a block
@@ -152,19 +147,8 @@ int decode_amiga_rdb(const medium_reader* medium, uint64_t rdb_sector, const rep
     // checksum, and after MAX_EXTENDED_LINKS links.
     for (uint32_t block = get_be32(rdb + 28); int32_t(block) > 0; block = get_be32(part + 16)) {
         uint64_t offset = uint64_t(block) * block_bytes;
-        end.stop_sector = offset / medium->sector_size;
-        if (++links > MAX_EXTENDED_LINKS) {
-            end.stop = CHAIN_TOO_MANY_LINKS;
+        if (!take_link(&chain, medium, offset / medium->sector_size, block, &end))
             break;
-        }
-        if (end.stop_sector >= medium->sector_count) {
-            end.stop = CHAIN_PAST_THE_END;
-            break;
-        }
-        if (!add_link(&walked, block)) {
-            end.stop = CHAIN_WALKED_BEFORE;
-            break;
-        }
         if (read_medium_bytes(&cache, offset, sizeof part, part) != 0) {
             end = layout_end{false, 0, CHAIN_NOT_STOPPED, 0};
             break;

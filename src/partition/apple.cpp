@@ -55,10 +55,9 @@ int decode_apple_map(const medium_reader* medium, const report_options& options)
         return -1;
     uint32_t entries = get_be32(e + 4);
     layout_report report{options, LAYOUT_APPLE, medium};
-    json_value header{{"block_size", block_size}, {"map_entries", entries}};
-    begin_layout(report, &header);
-    if (options.json == nullptr && options.show_partitions)
-        print_descriptor(block_size, entries);
+    begin_map_layout(
+        report, false, [&] { return json_value{{"block_size", block_size}, {"map_entries", entries}}; },
+        [&] { print_descriptor(block_size, entries); });
     uint64_t highest_end = 0;
     layout_end end{true, 0, CHAIN_NOT_STOPPED, 0};
     // Each entry is read where the count says one lies; the run ends early

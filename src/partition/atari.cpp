@@ -100,24 +100,12 @@ layout_end walk_extended(atari_walk* walk, uint32_t first)
 {
     const medium_reader* medium = walk->cache->medium;
     uint8_t sector[512];
-    link_set walked;
-    uint32_t links = 0;
+    chain_walk chain;
     uint64_t next = first;
     layout_end end{true, 0, CHAIN_NOT_STOPPED, 0};
     for (;;) {
-        end.stop_sector = next;
-        if (++links > MAX_EXTENDED_LINKS) {
-            end.stop = CHAIN_TOO_MANY_LINKS;
+        if (!take_link(&chain, medium, next, uint32_t(next - first), &end))
             return end;
-        }
-        if (next >= medium->sector_count) {
-            end.stop = CHAIN_PAST_THE_END;
-            return end;
-        }
-        if (!add_link(&walked, uint32_t(next - first))) {
-            end.stop = CHAIN_WALKED_BEFORE;
-            return end;
-        }
         if (read_medium_bytes(walk->cache, next * medium->sector_size, sizeof sector, sector) != 0)
             return layout_end{false, 0, CHAIN_NOT_STOPPED, 0};
         atari_part p = part_at(sector, ATARI_ENTRIES, 0);

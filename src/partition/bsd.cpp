@@ -97,12 +97,8 @@ json_value label_json(uint64_t offset, const uint8_t* label)
 // under p or its JSON members.
 void begin_label(const layout_report& report, uint64_t offset, const uint8_t* label)
 {
-    json_value header;
-    if (report.options.json != nullptr)
-        header = label_json(offset, label);
-    begin_layout(report, report.options.json != nullptr ? &header : nullptr);
-    if (report.options.json == nullptr && report.options.show_partitions)
-        print_label(label);
+    begin_map_layout(
+        report, false, [&] { return label_json(offset, label); }, [&] { print_label(label); });
 }
 
 // Lists the label's partitions; base is added to their offsets.

@@ -324,12 +324,8 @@ void report_gpt(const report_options& options, const medium_reader* medium)
     gpt_headers headers{};
     find_headers(&cache, &headers);
     layout_report report{options, LAYOUT_GPT, medium};
-    json_value header;
-    if (options.json != nullptr)
-        header = headers_json(headers);
-    begin_layout(report, options.json != nullptr ? &header : nullptr);
-    if (options.json == nullptr)
-        print_headers(headers);
+    begin_map_layout(
+        report, true, [&] { return headers_json(headers); }, [&] { print_headers(headers); });
     layout_end end{headers.table != nullptr, 0, CHAIN_NOT_STOPPED, 0};
     if (headers.table != nullptr) {
         // The free space lies after the last entry up to the last usable sector.

@@ -95,6 +95,18 @@ void find_fat_volume(sector_cache* cache, partition_entry* entry)
     entry->volume = decode_fat_volume(boot, get_le16(boot + 0x16) == 0);
 }
 
+bool take_link(chain_walk* walk, const medium_reader* medium, uint64_t sector, uint32_t offset, layout_end* end)
+{
+    end->stop_sector = sector;
+    if (++walk->links > MAX_EXTENDED_LINKS)
+        end->stop = CHAIN_TOO_MANY_LINKS;
+    else if (sector >= medium->sector_count)
+        end->stop = CHAIN_PAST_THE_END;
+    else if (!add_link(&walk->walked, offset))
+        end->stop = CHAIN_WALKED_BEFORE;
+    return end->stop == CHAIN_NOT_STOPPED;
+}
+
 uint64_t later_end(uint64_t end, const partition_entry& entry)
 {
     uint64_t entry_end = entry.sectors > UINT64_MAX - entry.start ? UINT64_MAX : entry.start + entry.sectors;

@@ -62,6 +62,32 @@ struct link_set {
 // Adds the offset; false when it was there already (or memory failed).
 bool add_link(link_set* set, uint32_t offset);
 
+// A chain of a map being walked: the links taken, and which.
+struct chain_walk {
+    uint32_t links = 0;
+    link_set walked;
+};
+// Whether the walk may follow its next link, to sector, known among the
+// chain's links by its offset: not after MAX_EXTENDED_LINKS links, not past
+// the end of the medium, not back to a link followed before. false with
+// the reason and the sector in *end.
+bool take_link(chain_walk* walk, const medium_reader* medium, uint64_t sector, uint32_t offset, layout_end* end);
+
+// Begins a map's layout: the heading, then its header as the layout's JSON
+// members, or as its text lines (always, or under p only).
+template <typename HeaderJson, typename PrintHeader>
+void begin_map_layout(const layout_report& report, bool lines_always, HeaderJson header_json, PrintHeader print_header)
+{
+    if (report.options.json != nullptr) {
+        json_value header = header_json();
+        begin_layout(report, &header);
+        return;
+    }
+    begin_layout(report);
+    if (lines_always || report.options.show_partitions)
+        print_header();
+}
+
 // ---- Choosing and decoding -----------------------------------------------
 
 // The maps that sector 0 alone identifies by a checked signature, tried

@@ -216,14 +216,15 @@ int decode_pc98(const medium_reader* medium, const uint8_t*, const report_option
         return -1;
     pc98_geometry geometry = choose_geometry(&cache, table);
     layout_report report{options, LAYOUT_PC98, medium};
-    json_value header;
-    if (options.json != nullptr)
-        header["geometry"] = {{"heads", geometry.heads},
-                              {"sectors_per_track", geometry.sectors},
-                              {"source", geometry.source}};
-    begin_layout(report, options.json != nullptr ? &header : nullptr);
-    if (options.json == nullptr)
-        print_geometry(geometry);
+    begin_map_layout(
+        report, true,
+        [&] {
+            return json_value{{"geometry",
+                               {{"heads", geometry.heads},
+                                {"sectors_per_track", geometry.sectors},
+                                {"source", geometry.source}}}};
+        },
+        [&] { print_geometry(geometry); });
     uint64_t highest_end = 0;
     for (uint32_t i = 0; i < table.entries; i++) {
         const uint8_t* e = table.bytes + PC98_ENTRY_SIZE * i;

@@ -93,12 +93,8 @@ int decode_sgi_label(const medium_reader* medium, const uint8_t* header, const r
 {
     sector_cache cache = make_sector_cache(medium);
     layout_report report{options, LAYOUT_SGI, medium};
-    json_value json_header;
-    if (options.json != nullptr)
-        json_header = header_json(header);
-    begin_layout(report, options.json != nullptr ? &json_header : nullptr);
-    if (options.json == nullptr && options.show_partitions)
-        print_header(header);
+    begin_map_layout(
+        report, false, [&] { return header_json(header); }, [&] { print_header(header); });
     uint64_t highest_end = 0;
     for (uint32_t i = 0; i < SGI_PARTITIONS; i++) {
         const uint8_t* p = header + 0x138 + 12 * i;

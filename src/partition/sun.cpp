@@ -100,12 +100,8 @@ int decode_sun_label(const medium_reader* medium, const uint8_t* label, const re
 {
     sector_cache cache = make_sector_cache(medium);
     layout_report report{options, LAYOUT_SUN, medium};
-    json_value header;
-    if (options.json != nullptr)
-        header = label_json(label);
-    begin_layout(report, options.json != nullptr ? &header : nullptr);
-    if (options.json == nullptr && options.show_partitions)
-        print_label(label);
+    begin_map_layout(
+        report, false, [&] { return label_json(label); }, [&] { print_label(label); });
     bool tagged = has_sound_vtoc(label);
     uint32_t slices = tagged ? get_be16(label + 0x8C) : SUN_SLICES;
     uint64_t per_cylinder = sectors_per_cylinder(label);
