@@ -165,16 +165,9 @@ int decode_amiga_rdb(const medium_reader* medium, uint64_t rdb_sector, const rep
         entry.number = ++listed;
         if (!amiga_entry(medium, part, block, block_bytes, &entry))
             continue;
-        find_fat_volume(&cache, &entry);
-        report_partition(report, entry);
-        highest_end = later_end(highest_end, entry);
+        list_map_entry(report, &cache, &entry, &highest_end);
     }
-    if (end.stop != CHAIN_NOT_STOPPED)
-        end.complete = false;
-    else if (end.complete)
-        end.free_sectors = free_after(medium, highest_end);
-    end_layout(report, end);
-    return end.complete ? 0 : -1;
+    return end_map_layout(report, end, highest_end);
 }
 
 void print_amiga_entry_details(const partition_entry& entry)

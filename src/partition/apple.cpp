@@ -94,14 +94,7 @@ int decode_apple_map(const medium_reader* medium, const report_options& options)
         entry.boot_indicator = (f.status & APPLE_STATUS_BOOTABLE) != 0 ? 0x80 : 0;
         copy_trimmed_field(entry.type_text, e + 48, 32);
         copy_trimmed_field(entry.name_text, e + 16, 32);
-        find_fat_volume(&cache, &entry);
-        report_partition(report, entry);
-        highest_end = later_end(highest_end, entry);
+        list_map_entry(report, &cache, &entry, &highest_end);
     }
-    if (end.stop != CHAIN_NOT_STOPPED)
-        end.complete = false;
-    else if (end.complete)
-        end.free_sectors = free_after(medium, highest_end);
-    end_layout(report, end);
-    return end.complete ? 0 : -1;
+    return end_map_layout(report, end, highest_end);
 }

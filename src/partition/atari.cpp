@@ -89,9 +89,7 @@ void list_part(atari_walk* walk, const atari_part& p, uint64_t base, uint64_t ta
         snprintf(entry.type_text, sizeof entry.type_text, "%s (%s)", id, meaning);
     else
         snprintf(entry.type_text, sizeof entry.type_text, "%s", id);
-    find_fat_volume(walk->cache, &entry);
-    report_partition(walk->report, entry);
-    walk->highest_end = later_end(walk->highest_end, entry);
+    list_map_entry(walk->report, walk->cache, &entry, &walk->highest_end);
 }
 
 // Follows the extended root sectors of an XGM entry; the stop of a chain
@@ -163,10 +161,5 @@ int decode_atari(const medium_reader* medium, const uint8_t* sector0, const repo
                 list_part(&walk, p, 0, 0);
         }
     }
-    if (end.stop != CHAIN_NOT_STOPPED)
-        end.complete = false;
-    else if (end.complete)
-        end.free_sectors = free_after(medium, walk.highest_end);
-    end_layout(report, end);
-    return end.complete ? 0 : -1;
+    return end_map_layout(report, end, walk.highest_end);
 }

@@ -127,9 +127,7 @@ uint64_t list_partitions(const layout_report& report, sector_cache* cache, const
         else
             snprintf(entry.type_text, sizeof entry.type_text, "fs type %u", unsigned(f.fs_type));
         snprintf(entry.name_text, sizeof entry.name_text, "%c", char('a' + i));
-        find_fat_volume(cache, &entry);
-        report_partition(report, entry);
-        highest_end = later_end(highest_end, entry);
+        list_map_entry(report, cache, &entry, &highest_end);
     }
     return highest_end;
 }
@@ -161,8 +159,7 @@ int decode_bsd_label(const medium_reader* medium, uint64_t label_offset, const r
     layout_report report{options, LAYOUT_BSD, medium};
     begin_label(report, label_offset, label);
     uint64_t highest_end = list_partitions(report, &cache, label, 0);
-    end_layout(report, layout_end{true, free_after(medium, highest_end), CHAIN_NOT_STOPPED, 0});
-    return 0;
+    return end_map_layout(report, layout_end{true, 0, CHAIN_NOT_STOPPED, 0}, highest_end);
 }
 
 void report_bsd_slice(const report_options& options, const medium_reader* medium, const partition_entry& slice)

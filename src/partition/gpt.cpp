@@ -301,9 +301,7 @@ uint64_t list_entries(const layout_report& report, sector_cache* cache, const gp
         if (is_zero(e, 16))
             continue;
         partition_entry entry = gpt_entry(i, e);
-        find_fat_volume(cache, &entry);
-        report_partition(report, entry);
-        highest_end = later_end(highest_end, entry);
+        list_map_entry(report, cache, &entry, &highest_end);
     }
     return highest_end;
 }

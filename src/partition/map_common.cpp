@@ -113,6 +113,23 @@ uint64_t later_end(uint64_t end, const partition_entry& entry)
     return entry_end > end ? entry_end : end;
 }
 
+void list_map_entry(const layout_report& report, sector_cache* cache, partition_entry* entry, uint64_t* highest_end)
+{
+    find_fat_volume(cache, entry);
+    report_partition(report, *entry);
+    *highest_end = later_end(*highest_end, *entry);
+}
+
+int end_map_layout(const layout_report& report, layout_end end, uint64_t highest_end)
+{
+    if (end.stop != CHAIN_NOT_STOPPED)
+        end.complete = false;
+    else if (end.complete)
+        end.free_sectors = free_after(report.medium, highest_end);
+    end_layout(report, end);
+    return end.complete ? 0 : -1;
+}
+
 uint64_t free_after(const medium_reader* medium, uint64_t highest_end)
 {
     return highest_end < medium->sector_count ? medium->sector_count - highest_end : 0;

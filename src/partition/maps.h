@@ -48,6 +48,12 @@ bool is_fat_boot_sector(const uint8_t* boot);
 // at UINT64_MAX), and the free sectors after the highest end of a map.
 uint64_t later_end(uint64_t end, const partition_entry& entry);
 uint64_t free_after(const medium_reader* medium, uint64_t highest_end);
+// Reports one entry of a map with the FAT volume at its start, and keeps
+// the highest end among the entries.
+void list_map_entry(const layout_report& report, sector_cache* cache, partition_entry* entry, uint64_t* highest_end);
+// Ends a map's layout: with the reason of a stopped walk, or, when every
+// entry was listed, the free space after the highest end. 0 when complete.
+int end_map_layout(const layout_report& report, layout_end end, uint64_t highest_end);
 
 // The links of one chain already followed, so that a link back to any of
 // them ends the walk: 32-bit offsets from the chain's base, in an

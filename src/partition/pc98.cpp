@@ -245,10 +245,7 @@ int decode_pc98(const medium_reader* medium, const uint8_t*, const report_option
         else
             snprintf(entry.type_text, sizeof entry.type_text, "system %02XH/%02XH", unsigned(f.mid), unsigned(f.sid));
         copy_trimmed_field(entry.name_text, e + 16, 16);
-        find_fat_volume(&cache, &entry);
-        report_partition(report, entry);
-        highest_end = later_end(highest_end, entry);
+        list_map_entry(report, &cache, &entry, &highest_end);
     }
-    end_layout(report, layout_end{true, free_after(medium, highest_end), CHAIN_NOT_STOPPED, 0});
-    return 0;
+    return end_map_layout(report, layout_end{true, 0, CHAIN_NOT_STOPPED, 0}, highest_end);
 }

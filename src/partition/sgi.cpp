@@ -111,10 +111,7 @@ int decode_sgi_label(const medium_reader* medium, const uint8_t* header, const r
             snprintf(entry.type_text, sizeof entry.type_text, "%s", name);
         else
             snprintf(entry.type_text, sizeof entry.type_text, "type %XH", unsigned(entry.map.sgi.type));
-        find_fat_volume(&cache, &entry);
-        report_partition(report, entry);
-        highest_end = later_end(highest_end, entry);
+        list_map_entry(report, &cache, &entry, &highest_end);
     }
-    end_layout(report, layout_end{true, free_after(medium, highest_end), CHAIN_NOT_STOPPED, 0});
-    return 0;
+    return end_map_layout(report, layout_end{true, 0, CHAIN_NOT_STOPPED, 0}, highest_end);
 }

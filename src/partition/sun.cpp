@@ -127,10 +127,7 @@ int decode_sun_label(const medium_reader* medium, const uint8_t* label, const re
             else
                 snprintf(entry.type_text, sizeof entry.type_text, "tag %04XH", unsigned(f.tag));
         }
-        find_fat_volume(&cache, &entry);
-        report_partition(report, entry);
-        highest_end = later_end(highest_end, entry);
+        list_map_entry(report, &cache, &entry, &highest_end);
     }
-    end_layout(report, layout_end{true, free_after(medium, highest_end), CHAIN_NOT_STOPPED, 0});
-    return 0;
+    return end_map_layout(report, layout_end{true, 0, CHAIN_NOT_STOPPED, 0}, highest_end);
 }
