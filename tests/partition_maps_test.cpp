@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "harness.h"
 #include "map_media.h"
 #include "format/bytes.h"
@@ -750,4 +752,39 @@ TEST(LayoutChoice, WhatSectorZeroIsReadAs)
     EXPECT_EQ(report(&wide), "  IBM HARD DISK FORMAT           4,096,000 bytes\n"
                              "  ( 1) WIDE        FEED-F00D     3,276,800 .. DOS FAT16 (over 32M)     TESTOEM \n"
                              "  (--)  Free disk space            409,600 bytes (          100 sectors)\n");
+}
+
+TEST(Pc98Map, GeometryOfAnHdiContainer)
+{
+    // A PC-98 disk of 256-byte sectors, 8 heads of 33, in an HDI image: its
+    // table's ends name whole cylinders, so only the header's geometry
+    // places the partition (cylinders 1 to 50 of 264 sectors each).
+    built_medium m{256, 100 * 8 * 33, {}};
+    put_pc98(&m, {{0xA0, 0xA1, 1, 0, 0, 50, 0, 0, "MS-DOS"}});
+    std::vector<uint8_t> data = flatten(m);
+    data.resize(m.sector_count * m.sector_size, 0);
+    std::vector<uint8_t> file(4096, 0);
+    put_le32(&file[4], 0x13);
+    put_le32(&file[8], 4096);
+    put_le32(&file[12], uint32_t(data.size()));
+    put_le32(&file[16], 256);
+    put_le32(&file[20], 33);
+    put_le32(&file[24], 8);
+    put_le32(&file[28], 100);
+    file.insert(file.end(), data.begin(), data.end());
+    std::string path = temp_directory() + "/" + std::to_string(getpid()) + "-pc98.hdi";
+    FILE* f = fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    ASSERT_EQ(fwrite(file.data(), 1, file.size(), f), file.size());
+    fclose(f);
+    run_result r = run_in_process({"-image", path});
+    unlink(path.c_str());
+    EXPECT_NE(r.out.find("  PC-98 HARD DISK FORMAT         6,758,400 bytes\n"
+                         "  P98:Track per cylinder                 8\n"
+                         "  P98:Sector per track                  33\n"
+                         "  P98:Geometry from                 medium\n"
+                         " *( 1)                           3,379,200 .. DOS FAT16 (over 32M)     MS-DOS\n"
+                         "  (--)  Free disk space          3,311,616 bytes (       12,936 sectors)\n"),
+              std::string::npos)
+        << r.out << r.err;
 }

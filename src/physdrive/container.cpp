@@ -107,8 +107,17 @@ int read_container_medium(const medium_reader* medium, uint64_t block, uint32_t 
 
 medium_reader container_medium(const container_image* image)
 {
-    uint32_t size = image->header.sector_size;
-    return medium_reader{read_container_medium, image, size, size != 0 ? image->header.media_size / size : 0};
+    const container_header& h = image->header;
+    uint32_t size = h.sector_size;
+    medium_reader medium{read_container_medium, image, size, size != 0 ? h.media_size / size : 0};
+    // The geometry of the machine that wrote the disk (HDI, NHD, THD), which
+    // layouts addressed by cylinder, head and sector need; a VHD footer's
+    // is made up from the size.
+    if (h.has_geometry && h.format != container_format::vhd) {
+        medium.heads = h.heads;
+        medium.sectors_per_track = h.sectors_per_track;
+    }
+    return medium;
 }
 
 void report_container(const container_header& header, const report_options& options)
