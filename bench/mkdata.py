@@ -23,10 +23,17 @@ boot sectors hold data, every other sector stays a hole.
                  and READ CAPACITY
   chain.bus      one disk whose medium is chain100k.img (bench/run records
                  its trace, 100,000 READ answers, and replays it)
+  gpt65k.img     a GPT of 65,536 entries (the most a header may count), each
+                 a one-sector Linux partition with a name, and its backup
+  amiga100k.img  an Amiga rigid disk block with a chain of 100,000
+                 partition blocks, each a one-cylinder partition
+  atari100k.img  an Atari root sector with an XGM chain of 100,000
+                 extended root sectors, each holding a one-sector partition
 """
 import os
 import struct
 import sys
+import zlib
 
 SECTOR = 512
 MIB = 2048  # sectors
@@ -259,6 +266,87 @@ def write_units(path, count):
                     "  on 25\n    data 00 00 FF FF 00 00 02 00\n" % (n >> 16, (n >> 8) & 0xFF, n & 0xFF))
 
 
+def guid_bytes(text):
+    """A GUID's bytes from its text: the first three groups little-endian."""
+    h = text.replace("-", "")
+    raw = bytes.fromhex(h)
+    return raw[3::-1] + raw[5:3:-1] + raw[7:5:-1] + raw[8:]
+
+
+def write_gpt(path, count):
+    array_sectors = count * 128 // SECTOR
+    first = 2 + array_sectors
+    total = first + count + array_sectors + 1 + MIB
+    array = bytearray(count * 128)
+    linux = guid_bytes("0FC63DAF-8483-4772-8E79-3D69D8477DE4")
+    for i in range(count):
+        e = 128 * i
+        array[e:e + 16] = linux
+        array[e + 16:e + 32] = struct.pack("<IHH8s", 0x5EC70000 + i, 0x1111, 0x2222, b"BENCHGPT")
+        struct.pack_into("<QQ", array, e + 32, first + i, first + i)
+        name = ("part %d" % i).encode("utf-16-le")
+        array[e + 56:e + 56 + len(name)] = name
+    crc = zlib.crc32(bytes(array))
+
+    def header(me, alternate, array_lba):
+        h = bytearray(SECTOR)
+        struct.pack_into("<8sIIIIQQQQ16sQIII", h, 0, b"EFI PART", 0x10000, 92, 0, 0, me, alternate, first,
+                         total - array_sectors - 2, guid_bytes("5E2AC4F1-7B3D-4C8A-9F10-2B6D8E4A1C37"), array_lba,
+                         count, 128, crc)
+        struct.pack_into("<I", h, 16, zlib.crc32(bytes(h[:92])))
+        return bytes(h)
+
+    img = image(path, total)
+    img.write(0, boot_record([entry(0, 0xEE, 1, min(total - 1, 0xFFFFFFFF))]))
+    img.write(1, header(1, total - 1, 2))
+    img.write(2, bytes(array))
+    img.write(total - 1 - array_sectors, bytes(array))
+    img.write(total - 1, header(total - 1, 1, total - 1 - array_sectors))
+    img.close()
+
+
+def amiga_block(ident, fields):
+    """A 512-byte Amiga block of 64 summed longs with its checksum."""
+    block = bytearray(SECTOR)
+    block[0:4] = ident
+    struct.pack_into(">I", block, 4, 64)
+    for offset, value in fields:
+        struct.pack_into(">I", block, offset, value)
+    struct.pack_into(">I", block, 8, -sum(struct.unpack_from(">64I", block)) & 0xFFFFFFFF)
+    return bytes(block)
+
+
+def write_amiga_chain(path, count):
+    total = count + 1 + MIB
+    img = image(path, total)
+    # 1 head of 1 block a cylinder: partition n is cylinder (and block) n.
+    img.write(0, amiga_block(b"RDSK", [(16, SECTOR), (28, 1), (64, total), (68, 1), (72, 1)]))
+    for i in range(count):
+        block = i + 1
+        nxt = block + 1 if i + 1 < count else 0xFFFFFFFF
+        env = [(128 + 4 * k, v) for k, v in enumerate([16, 128, 0, 1, 1, 1, 0, 0, 0, count + 1 + i, count + 1 + i])]
+        img.write(block, amiga_block(b"PART", [(16, nxt), (36, 0x03444830)] + env + [(128 + 64, 0x444F5301)]))
+    img.close()
+
+
+def write_atari_chain(path, count):
+    total = 2 + 2 * count + MIB
+
+    def root(entries, size=0):
+        s = bytearray(SECTOR)
+        struct.pack_into(">I", s, 0x1C2, size)
+        for i, (flag, ident, start, length) in enumerate(entries):
+            struct.pack_into(">B3sII", s, 0x1C6 + 12 * i, flag, ident, start, length)
+        return bytes(s)
+
+    img = image(path, total)
+    img.write(0, root([(1, b"XGM", 2, 2 * count)], total))
+    for i in range(count):
+        link = [(1, b"XGM", 2 * (i + 1), 2)] if i + 1 < count else []
+        img.write(2 + 2 * i, root([(1, b"GEM", 1, 1)] + link))
+    img.close()
+
+
 def write_chain_bus(path, image):
     with open(path, "w") as f:
         f.write("unit 0:0:0\n  image %s 512\n  on 12 00\n"
@@ -279,6 +367,9 @@ def main():
     write_bus(os.path.join(out, "bus"))
     write_units(os.path.join(out, "units200k.bus"), 200000)
     write_chain_bus(os.path.join(out, "chain.bus"), "chain100k.img")
+    write_gpt(os.path.join(out, "gpt65k.img"), 65536)
+    write_amiga_chain(os.path.join(out, "amiga100k.img"), 100000)
+    write_atari_chain(os.path.join(out, "atari100k.img"), 100000)
     return 0
 
 
