@@ -8,11 +8,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <string>
 #include <vector>
 
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "harness.h"
@@ -787,4 +789,70 @@ TEST(Pc98Map, GeometryOfAnHdiContainer)
                          "  (--)  Free disk space          3,311,616 bytes (       12,936 sectors)\n"),
               std::string::npos)
         << r.out << r.err;
+}
+
+// ---- The JSON document -------------------------------------------------------
+
+namespace {
+
+void write_file(const std::string& path, const std::vector<uint8_t>& bytes)
+{
+    FILE* f = fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr) << path;
+    ASSERT_EQ(fwrite(bytes.data(), 1, bytes.size(), f), bytes.size());
+    fclose(f);
+}
+
+std::vector<uint8_t> image_of(const built_medium& m)
+{
+    std::vector<uint8_t> bytes = flatten(m);
+    bytes.resize(m.sector_count * m.sector_size, 0);
+    return bytes;
+}
+
+} // namespace
+
+// The document of a medium in every map, with every option, sound and cut
+// short, against the schema; the checker runs the bus fixtures as well.
+TEST(MapsJson, DocumentsOfEveryMapFollowTheSchema)
+{
+    std::string dir = make_temp_directory("vexum-maps-json-");
+    ASSERT_NE(dir, "");
+    built_medium gpt = sample_gpt_medium();
+    write_file(dir + "/gpt.img", image_of(gpt));
+    gpt.at(512 + 16)[0] ^= 1;
+    write_file(dir + "/gpt-backup.img", image_of(gpt));
+    built_medium pc98{512, 256000, {}};
+    put_pc98(&pc98, {{0xA0, 0xA1, 1, 0, 0, 400, 7, 31, "MS-DOS 6.20"}, {0x20, 0xE2, 401, 0, 0, 600, 7, 31, DATA_NAME}});
+    put_fat_boot(&pc98, 256 * 512, false, 102400, 256, 0x56789ABC, "PC98VOL");
+    write_file(dir + "/pc98.img", image_of(pc98));
+    built_medium apple{512, 800, {}};
+    put_apple(&apple, 2048, 10, APPLE_PARTS);
+    write_file(dir + "/apple.img", image_of(apple));
+    built_medium amiga = amiga_medium();
+    write_file(dir + "/amiga.img", image_of(amiga));
+    amiga.at(3 * 512 + 200)[0] ^= 1;
+    write_file(dir + "/amiga-checksum.img", image_of(amiga));
+    built_medium atari = atari_medium();
+    put_atari_entry(&atari, 50002, 1, 0x01, "XGM", 0, 100);
+    write_file(dir + "/atari.img", image_of(atari));
+    built_medium sun{512, 256512, {}};
+    put_sun(&sun, true, 8, 32, SUN_SLICES);
+    write_file(dir + "/sun.img", image_of(sun));
+    built_medium sgi{512, 200000, {}};
+    put_sgi(&sgi);
+    write_file(dir + "/sgi.img", image_of(sgi));
+    built_medium slice{512, 10000, {}};
+    put_mbr_entry(&slice, 0, 0x80, 0xA5, 1000, 8000);
+    boot_signature(&slice);
+    put_bsd(&slice, 1001 * 512, {{4000, 16, 7}, {1000, 4016, 1}, {8000, 0, 0}});
+    write_file(dir + "/bsd-slice.img", image_of(slice));
+    int code = std::system(("python3 '" VEXUM_SOURCE_DIR "/tests/json_schema_check.py' '" VEXUM_BINARY "' '" VEXUM_SOURCE_DIR
+                            "' '" + dir + "' > '" + dir + "/check.log' 2>&1")
+                               .c_str());
+    std::string log = read_text_file(dir + "/check.log");
+    std::system(("rm -rf '" + dir + "'").c_str());
+    if (WIFEXITED(code) && WEXITSTATUS(code) == 77)
+        GTEST_SKIP() << log;
+    EXPECT_TRUE(WIFEXITED(code) && WEXITSTATUS(code) == 0) << log;
 }
