@@ -11,6 +11,8 @@
 
 #include <unistd.h>
 
+#include <nlohmann/json.hpp>
+
 #include "format/bytes.h"
 #include "harness.h"
 #include "physdrive/container.h"
@@ -489,4 +491,56 @@ TEST(ContainerImage, BuildWithoutTheLibraryNamesItAndStops)
     EXPECT_EQ(r.exit_code, 2);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "vexum: " + path + ": VHD dynamic images need libvhdi, which this build of vexum does not have\n");
+}
+
+// With -json the image's record holds the container's header fields,
+// worked out here from the headers the test writes.
+TEST(ContainerImage, JsonRecordHoldsTheHeaderFields)
+{
+    TempFolder folder;
+    std::string hdi = folder.file("disk.hdi");
+    std::string nhd = folder.file("disk.nhd");
+    std::string vhd = folder.file("disk.vhd");
+    std::string thd = folder.file("disk.thd");
+    write_bytes(hdi, joined(hdi_header(4096, 20480, 512, 4, 5, 2), bytes(20480)));
+    write_bytes(nhd, joined(nhd_header(512, 2, 4, 17, 256, "PC-98 \x82\xa0 "), bytes(2 * 4 * 17 * 256)));
+    write_bytes(vhd, joined(bytes(20480), vhd_footer(2, 20480)));
+    write_bytes(thd, joined(thd_header(1), bytes(8 * 33 * 256)));
+    run_result r = run_in_process({"-image", hdi, "-image", nhd, "-image", vhd, "-image", thd, "-json"});
+    EXPECT_EQ(r.exit_code, 0);
+    nlohmann::json document = nlohmann::json::parse(r.out);
+    ASSERT_EQ(document["drives"].size(), 4u) << r.out;
+    nlohmann::json geometry_2_5_4 = {{"cylinders", 2}, {"heads", 5}, {"sectors_per_track", 4}};
+    EXPECT_EQ(document["drives"][0]["container"],
+              nlohmann::json({{"format", "hdi"}, {"name", "HDI"}, {"media_size_bytes", 20480}, {"sector_size", 512},
+                              {"geometry", geometry_2_5_4}, {"data_offset", 4096}, {"header_size", 4096},
+                              {"hdi_drive_type", 0x13}}));
+    EXPECT_EQ(document["drives"][1]["container"],
+              nlohmann::json({{"format", "nhd"},
+                              {"name", "NHD"},
+                              {"media_size_bytes", 2 * 4 * 17 * 256},
+                              {"sector_size", 256},
+                              {"geometry", {{"cylinders", 2}, {"heads", 4}, {"sectors_per_track", 17}}},
+                              {"data_offset", 512},
+                              {"header_size", 512},
+                              {"comment", "PC-98 \xe3\x81\x82"}, // Shift-JIS 82A0 is U+3042
+                              {"comment_hex", "50432D393820" "82A020"}}));
+    EXPECT_EQ(document["drives"][2]["container"],
+              nlohmann::json({{"format", "vhd"},
+                              {"name", "VHD fixed"},
+                              {"media_size_bytes", 20480},
+                              {"sector_size", 512},
+                              {"geometry", {{"cylinders", 20}, {"heads", 16}, {"sectors_per_track", 63}}},
+                              {"data_offset", 0},
+                              {"disk_type", "fixed"},
+                              {"disk_type_code", 2},
+                              {"format_version", {1, 0}},
+                              {"creator_application", "vxtt"},
+                              {"creator_application_hex", "76787474"},
+                              {"identifier", "a0a1a2a3-a4a5-a6a7-a8a9-aaabacadaeaf"}}));
+    EXPECT_EQ(document["drives"][3]["container"],
+              nlohmann::json({{"format", "thd"}, {"name", "THD"}, {"media_size_bytes", 8 * 33 * 256},
+                              {"sector_size", 256},
+                              {"geometry", {{"cylinders", 1}, {"heads", 8}, {"sectors_per_track", 33}}},
+                              {"data_offset", 256}, {"header_size", 256}}));
 }

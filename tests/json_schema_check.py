@@ -14,6 +14,7 @@ import re
 import shutil
 import subprocess
 import sys
+import tempfile
 
 
 def run(vexum, args):
@@ -42,6 +43,11 @@ def main():
     for bus in buses:
         for options in ("-l", "-l -dpo"):
             runs.append(["-bus", bus] + options.split() + ["-json"])
+    # The hostile fixtures, the containers among them, and the sample disk in
+    # the containers qemu-img and ewfacquire make, where they are installed.
+    images += sorted(glob.glob(os.path.join(fixtures, "**", "*.img"), recursive=True))
+    containers = tempfile.mkdtemp(prefix="vexum-json-containers-")
+    images += make_containers(os.path.join(samples, "sample-disk.img"), containers)
     for image in images:
         runs.append(["-image", image, "-dpo", "-json"])
     runs.append(["-bus", "/nonexistent/missing.bus", "-json"])
@@ -70,8 +76,27 @@ def main():
         if document.get("diagnostics") != lines:
             print("diagnostics differ from standard error:", " ".join(args))
             failures += 1
+    shutil.rmtree(containers, ignore_errors=True)
     print(len(runs), "documents,", failures, "failed")
     return 1 if failures else 0
+
+
+def make_containers(disk, folder):
+    """The disk in each container a tool here makes; their paths."""
+    made = []
+    if shutil.which("qemu-img"):
+        for name, options in (("disk.vhd", ["-O", "vpc"]), ("fixed.vhd", ["-O", "vpc", "-o", "subformat=fixed"]),
+                              ("disk.vhdx", ["-O", "vhdx"]), ("disk.vmdk", ["-O", "vmdk"]),
+                              ("disk.qcow2", ["-O", "qcow2"])):
+            path = os.path.join(folder, name)
+            if subprocess.run(["qemu-img", "convert", "-f", "raw"] + options + [disk, path]).returncode == 0:
+                made.append(path)
+    if shutil.which("ewfacquire"):
+        base = os.path.join(folder, "disk")
+        if subprocess.run(["ewfacquire", "-u", "-q", "-S", "1MiB", "-t", base, disk], stdout=subprocess.DEVNULL,
+                          stderr=subprocess.DEVNULL).returncode == 0:
+            made.append(base + ".E01")
+    return made
 
 
 def check_jq(vexum, source, samples):

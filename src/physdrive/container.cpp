@@ -120,6 +120,80 @@ medium_reader container_medium(const container_image* image)
     return medium;
 }
 
+namespace {
+
+// EWF's media type byte.
+const char* ewf_media_word(uint32_t type)
+{
+    switch (type) {
+    case 0x00: return "removable";
+    case 0x01: return "fixed";
+    case 0x03: return "optical";
+    case 0x0E: return "single_files";
+    case 0x10: return "memory";
+    default: return nullptr;
+    }
+}
+
+// 8-4-4-4-12 hexadecimal digits of the 16 bytes in their order, as
+// vhdiinfo shows a disk's identifier.
+std::string identifier_text(const uint8_t* id)
+{
+    std::string hex = hex_text(id, 16);
+    for (char& c : hex)
+        c = char(c >= 'A' && c <= 'F' ? c - 'A' + 'a' : c);
+    return hex.substr(0, 8) + "-" + hex.substr(8, 4) + "-" + hex.substr(12, 4) + "-" + hex.substr(16, 4) + "-" +
+           hex.substr(20);
+}
+
+// The image's "container" object: what the header (or the library) says.
+json_value container_json(const container_header& h)
+{
+    json_value j;
+    j["format"] = container_format_word(h.format);
+    j["name"] = utf8_or_latin1(container_name(h));
+    j["media_size_bytes"] = h.media_size;
+    j["sector_size"] = h.sector_size;
+    if (h.has_geometry)
+        j["geometry"] = {{"cylinders", h.cylinders}, {"heads", h.heads}, {"sectors_per_track", h.sectors_per_track}};
+    bool read_here = h.format == container_format::hdi || h.format == container_format::nhd ||
+                     h.format == container_format::thd ||
+                     (h.format == container_format::vhd && h.disk_type == VHD_DISK_FIXED);
+    if (read_here)
+        j["data_offset"] = h.data_offset;
+    if (h.format == container_format::hdi || h.format == container_format::nhd || h.format == container_format::thd)
+        j["header_size"] = h.header_size;
+    if (h.format == container_format::hdi)
+        j["hdi_drive_type"] = h.hdi_type;
+    if (h.format == container_format::nhd)
+        put_device_text(&j, "comment", reinterpret_cast<const uint8_t*>(h.comment.data()), h.comment.size());
+    if (h.format == container_format::vhd || h.format == container_format::vhdx ||
+        h.format == container_format::vmdk) {
+        const char* variant = container_variant(h);
+        j["disk_type"] = *variant ? json_value(variant) : json_value(nullptr);
+        j["disk_type_code"] = h.disk_type;
+    }
+    if (h.format == container_format::vhd || h.format == container_format::vhdx)
+        j["format_version"] = {h.version_major, h.version_minor};
+    if (h.format == container_format::qcow)
+        j["format_version"] = {h.version_major};
+    if (h.format == container_format::vhd && h.creator.size() == 4)
+        put_device_text(&j, "creator_application", reinterpret_cast<const uint8_t*>(h.creator.data()), 4);
+    if (h.has_identifier)
+        j["identifier"] = identifier_text(h.identifier);
+    if (!h.parent.empty())
+        j["parent"] = utf8_or_latin1(h.parent);
+    if (h.format == container_format::ewf) {
+        j["segment_files"] = h.segments;
+        const char* word = ewf_media_word(h.ewf_media_type);
+        j["ewf_media_type"] = word ? json_value(word) : json_value(nullptr);
+        j["ewf_media_type_code"] = h.ewf_media_type;
+    }
+    return j;
+}
+
+} // namespace
+
 void report_container(const container_header& header, const report_options& options)
 {
     if (options.json == nullptr) {
@@ -127,14 +201,5 @@ void report_container(const container_header& header, const report_options& opti
         out_printf("  Image: %s, %s bytes\n", container_name(header).c_str(), format_grouped64(header.media_size, number));
         return;
     }
-    json_value container;
-    container["format"] = container_format_word(header.format);
-    container["name"] = utf8_or_latin1(container_name(header));
-    container["media_size_bytes"] = header.media_size;
-    container["sector_size"] = header.sector_size;
-    if (header.has_geometry)
-        container["geometry"] = {{"cylinders", header.cylinders},
-                                 {"heads", header.heads},
-                                 {"sectors_per_track", header.sectors_per_track}};
-    json_put(options.json, "container", container);
+    json_put(options.json, "container", container_json(header));
 }

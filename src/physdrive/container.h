@@ -70,6 +70,8 @@ int parse_container_header(const uint8_t* head, size_t head_size, const uint8_t*
 
 // "HDI", "VHD dynamic", "QCOW2", "VMDK monolithic sparse", "EWF", ...
 std::string container_name(const container_header& header);
+// The disk type part of the name ("dynamic", "monolithic sparse"), or "".
+const char* container_variant(const container_header& header);
 // The word of the format in the JSON record: "hdi", "vhd", "qcow", ...
 const char* container_format_word(container_format format);
 

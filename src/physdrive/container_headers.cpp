@@ -314,38 +314,52 @@ namespace {
 const char* vhd_disk_type_name(uint32_t type)
 {
     switch (type) {
-    case VHD_DISK_FIXED: return " fixed";
-    case VHD_DISK_DYNAMIC: return " dynamic";
-    case VHD_DISK_DIFFERENCING: return " differencing";
+    case VHD_DISK_FIXED: return "fixed";
+    case VHD_DISK_DYNAMIC: return "dynamic";
+    case VHD_DISK_DIFFERENCING: return "differencing";
     default: return "";
     }
 }
 
 // libvmdk's disk types, in its order.
 const char* const vmdk_disk_type_names[] = {
-    "", " 2GB extent flat", " 2GB extent sparse", " custom", " device", " partitioned device",
-    " monolithic flat", " monolithic sparse", " stream optimized", " VMFS flat", " VMFS preallocated",
-    " VMFS zeroed", " VMFS raw", " VMFS raw device map", " VMFS pass-through raw device map", " VMFS sparse",
-    " VMFS thin",
+    "", "2GB extent flat", "2GB extent sparse", "custom", "device", "partitioned device",
+    "monolithic flat", "monolithic sparse", "stream optimized", "VMFS flat", "VMFS preallocated",
+    "VMFS zeroed", "VMFS raw", "VMFS raw device map", "VMFS pass-through raw device map", "VMFS sparse",
+    "VMFS thin",
 };
 
-} // namespace
-
-std::string container_name(const container_header& h)
+const char* format_name(const container_header& h)
 {
     switch (h.format) {
     case container_format::raw: return "raw";
     case container_format::hdi: return "HDI";
     case container_format::nhd: return "NHD";
     case container_format::thd: return "THD";
-    case container_format::vhd: return std::string("VHD") + vhd_disk_type_name(h.disk_type);
-    case container_format::vhdx: return std::string("VHDX") + vhd_disk_type_name(h.disk_type);
-    case container_format::vmdk:
-        if (h.disk_type < sizeof vmdk_disk_type_names / sizeof vmdk_disk_type_names[0])
-            return std::string("VMDK") + vmdk_disk_type_names[h.disk_type];
-        return "VMDK";
+    case container_format::vhd: return "VHD";
+    case container_format::vhdx: return "VHDX";
+    case container_format::vmdk: return "VMDK";
     case container_format::qcow: return h.version_major == 1 ? "QCOW" : "QCOW2";
     case container_format::ewf: return "EWF";
     }
     return "raw";
+}
+
+} // namespace
+
+const char* container_variant(const container_header& h)
+{
+    if (h.format == container_format::vhd || h.format == container_format::vhdx)
+        return vhd_disk_type_name(h.disk_type);
+    if (h.format == container_format::vmdk &&
+        h.disk_type < sizeof vmdk_disk_type_names / sizeof vmdk_disk_type_names[0])
+        return vmdk_disk_type_names[h.disk_type];
+    return "";
+}
+
+std::string container_name(const container_header& h)
+{
+    std::string name = format_name(h);
+    const char* variant = container_variant(h);
+    return *variant ? name + " " + variant : name;
 }
