@@ -34,3 +34,7 @@ void expect_twin(const std::string& name, const std::vector<std::string>& option
 } // namespace
 
 TEST(JsonTwin, CdCapacityAndTrackTables) { expect_twin("detail/cd", {"-l", "-p"}); }
+TEST(JsonTwin, ModePagesOfEveryPageAndItsBounds) { expect_twin("detail/modepages", {"-l", "-d"}); }
+TEST(JsonTwin, VitalProductDataPages) { expect_twin("detail/vpd", {"-l", "-d"}); }
+TEST(JsonTwin, DefectListsInEveryFormat) { expect_twin("detail/defects", {"-l", "-d"}); }
+TEST(JsonTwin, EachDeviceClassWithEveryDetail) { expect_twin("detail/classes", {"-l", "-dp"}); }
