@@ -38,3 +38,9 @@ TEST(JsonTwin, ModePagesOfEveryPageAndItsBounds) { expect_twin("detail/modepages
 TEST(JsonTwin, VitalProductDataPages) { expect_twin("detail/vpd", {"-l", "-d"}); }
 TEST(JsonTwin, DefectListsInEveryFormat) { expect_twin("detail/defects", {"-l", "-d"}); }
 TEST(JsonTwin, EachDeviceClassWithEveryDetail) { expect_twin("detail/classes", {"-l", "-dp"}); }
+TEST(JsonTwin, TracesOfTheTestMachine)
+{
+    expect_twin("vm-qemu", {"-l", "-p", "-scsi", "0"});
+    expect_twin("vm-scsi-debug", {"-l", "-p", "-scsi", "1"});
+}
+TEST(JsonTwin, IdentificationLinesWithoutBytes) { expect_twin("hostile/empty-identification", {}); }
