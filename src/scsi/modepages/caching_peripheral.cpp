@@ -25,16 +25,16 @@ int decode_caching_page(const mode_data&, const uint8_t* page, caching_page* rec
 void print_caching_page(const caching_page& r)
 {
     char figure[14];
-    out_printf("  CSH:Write cache            %13s\n", r.write_cache ? TEXT_ENABLE : TEXT_DISABLE);
-    out_printf("  CSH:Read  cache            %13s\n", r.read_cache ? TEXT_ENABLE : TEXT_DISABLE);
+    print_page_text("CSH:Write cache", r.write_cache ? TEXT_ENABLE : TEXT_DISABLE);
+    print_page_text("CSH:Read  cache", r.read_cache ? TEXT_ENABLE : TEXT_DISABLE);
     std::snprintf(figure, sizeof figure, "%2u", unsigned(r.read_priority));
-    out_printf("  CSH:Read  data priority    %13s\n", figure);
+    print_page_text("CSH:Read  data priority", figure);
     std::snprintf(figure, sizeof figure, "%2u", unsigned(r.write_priority));
-    out_printf("  CSH:Write data priority    %13s\n", figure);
-    out_printf("  CSH:Disable prefetch trans %13s\n", format_grouped(r.disable_prefetch_length, figure));
-    out_printf("  CSH:Minimum prefetch       %13s\n", format_grouped(r.minimum_prefetch, figure));
-    out_printf("  CSH:Maximum prefetch       %13s\n", format_grouped(r.maximum_prefetch, figure));
-    out_printf("  CHS:Max. prefetch ceiling  %13s\n", format_grouped(r.maximum_prefetch_ceiling, figure));
+    print_page_text("CSH:Write data priority", figure);
+    print_page_number("CSH:Disable prefetch trans", r.disable_prefetch_length);
+    print_page_number("CSH:Minimum prefetch", r.minimum_prefetch);
+    print_page_number("CSH:Maximum prefetch", r.maximum_prefetch);
+    print_page_number("CHS:Max. prefetch ceiling", r.maximum_prefetch_ceiling);
 }
 
 json_value caching_page_json(const caching_page& r)

@@ -77,10 +77,9 @@ static const char* enable_text(bool set) { return set ? TEXT_ENABLE : TEXT_DISAB
 
 void print_device_configuration_page(const device_configuration_page& r)
 {
-    char figure[14];
     if (r.has_descriptor) {
-        out_printf("  DCP:Block number           %13s\n", format_grouped(r.block_count, figure));
-        out_printf("  DCP:Block length           %13s\n", format_grouped(r.block_length, figure));
+        print_page_number("DCP:Block number", r.block_count);
+        print_page_number("DCP:Block length", r.block_length);
     }
     if (!r.has_page)
         return;
@@ -89,19 +88,19 @@ void print_device_configuration_page(const device_configuration_page& r)
     out_printf("  DCP:Active partition                  %02X\n", unsigned(r.active_partition));
     out_printf("  DCP:Write buffer full ratio %12s\n", form_buffer_ratio(r.write_buffer_full_ratio, text, sizeof text));
     out_printf("  DCP:Read buffer empty ratio %12s\n", form_buffer_ratio(r.read_buffer_empty_ratio, text, sizeof text));
-    out_printf("  DCP:Write delay time       %s\n", form_write_delay(r.write_delay_time, text, sizeof text));
-    out_printf("  DCP:Data buffer recovery   %13s\n", enable_text(r.data_buffer_recovery));
+    print_page_text("DCP:Write delay time", form_write_delay(r.write_delay_time, text, sizeof text));
+    print_page_text("DCP:Data buffer recovery", enable_text(r.data_buffer_recovery));
     out_printf("  DCP:Block identifiers supported  %7s\n", enable_text(r.block_identifiers_supported));
     out_printf("  DCP:Report setmarks              %7s\n", enable_text(r.report_setmarks));
     out_printf("  DCP:Automatic velocity control   %7s\n", r.automatic_velocity_control ? "Auto" : TEXT_DEFAULT);
     out_printf("  DCP:Stop on consecutive filemakrs %6u\n", unsigned(r.stop_on_consecutive_filemarks));
     out_printf("  DCP:Recover buffer order          %6s\n", r.recover_buffer_order_lifo ? "LIFO" : "FIFO");
-    out_printf("  DCP:Report early warning   %13s\n", r.report_early_warning_on_read ? "Read/Write" : "Write");
+    print_page_text("DCP:Report early warning", r.report_early_warning_on_read ? "Read/Write" : "Write");
     out_printf("  DCP:Gap size        %20s\n", form_gap_size(r.gap_size, text, sizeof text));
-    out_printf("  DCP:EOD defined            %13u\n", unsigned(r.eod_defined));
+    print_page_number("DCP:EOD defined", r.eod_defined);
     out_printf("  DCP:Enable EOD genaration        %7s\n", enable_text(r.enable_eod_generation));
     out_printf("  DCP:Synchronize at early warning %7s\n", enable_text(r.synchronize_at_early_warning));
-    out_printf("  DCP:Buffer size at EW      %13s\n", format_grouped(r.buffer_size_at_early_warning, figure));
+    print_page_number("DCP:Buffer size at EW", r.buffer_size_at_early_warning);
     out_printf("  DCP:Data compress method              %02X\n", unsigned(r.data_compression_algorithm));
 }
 

@@ -57,13 +57,13 @@ static const char* form_burst(uint32_t count, char* out, size_t size)
 void print_disconnect_reconnect_page(const disconnect_reconnect_page& r)
 {
     char text[32];
-    out_printf("  DRP:Buffer full  ratio     %13s\n", form_ratio(r.buffer_full_ratio, text, sizeof text));
-    out_printf("  DRP:Buffer empty ratio     %s\n", form_ratio(r.buffer_empty_ratio, text, sizeof text));
-    out_printf("  DRP:Bus inactive limit     %s\n", form_limit(r.bus_inactivity_limit, text, sizeof text));
-    out_printf("  DRP:Disconnect limit time  %s\n", form_limit(r.disconnect_time_limit, text, sizeof text));
-    out_printf("  DRP:Connect time limit     %s\n", form_limit(r.connect_time_limit, text, sizeof text));
-    out_printf("  DRP:Maximum burst size     %s\n", form_burst(r.maximum_burst_size, text, sizeof text));
-    out_printf("  DRP:Data trans. disconnect %13u\n", unsigned(r.data_transfer_disconnect));
+    print_page_text("DRP:Buffer full  ratio", form_ratio(r.buffer_full_ratio, text, sizeof text));
+    print_page_text("DRP:Buffer empty ratio", form_ratio(r.buffer_empty_ratio, text, sizeof text));
+    print_page_text("DRP:Bus inactive limit", form_limit(r.bus_inactivity_limit, text, sizeof text));
+    print_page_text("DRP:Disconnect limit time", form_limit(r.disconnect_time_limit, text, sizeof text));
+    print_page_text("DRP:Connect time limit", form_limit(r.connect_time_limit, text, sizeof text));
+    print_page_text("DRP:Maximum burst size", form_burst(r.maximum_burst_size, text, sizeof text));
+    print_page_number("DRP:Data trans. disconnect", r.data_transfer_disconnect);
 }
 
 json_value disconnect_reconnect_page_json(const disconnect_reconnect_page& r)

@@ -9,20 +9,20 @@
 namespace {
 
 struct format_field {
-    const char* line;
+    const char* label;
     const char* key;
 };
 
 const format_field format_fields[9] = {
-    {"  FMT:Track per zone         %13s\n", "tracks_per_zone"},
-    {"  FMT:Alternate sec per zone %13s\n", "alternate_sectors_per_zone"},
-    {"  FMT:Alternate trk per zone %13s\n", "alternate_tracks_per_zone"},
-    {"  FMT:Alternate trk per unit %13s\n", "alternate_tracks_per_unit"},
-    {"  FMT:Sector per track       %13s\n", "sectors_per_track"},
-    {"  FMT:Physical sector size   %13s\n", "physical_sector_size_bytes"},
-    {"  FMT:Interleave factor      %13s\n", "interleave"},
-    {"  FMT:Track skew factor      %13s\n", "track_skew_factor"},
-    {"  FMT:Cylinder skew factor   %13s\n", "cylinder_skew_factor"},
+    {"FMT:Track per zone", "tracks_per_zone"},
+    {"FMT:Alternate sec per zone", "alternate_sectors_per_zone"},
+    {"FMT:Alternate trk per zone", "alternate_tracks_per_zone"},
+    {"FMT:Alternate trk per unit", "alternate_tracks_per_unit"},
+    {"FMT:Sector per track", "sectors_per_track"},
+    {"FMT:Physical sector size", "physical_sector_size_bytes"},
+    {"FMT:Interleave factor", "interleave"},
+    {"FMT:Track skew factor", "track_skew_factor"},
+    {"FMT:Cylinder skew factor", "cylinder_skew_factor"},
 };
 
 } // namespace
@@ -38,9 +38,8 @@ int decode_format_device_page(const mode_data&, const uint8_t* page, format_devi
 
 void print_format_device_page(const format_device_page& r)
 {
-    char figure[14];
     for (int i = 0; i < 9; i++)
-        out_printf(format_fields[i].line, format_grouped(r.fields[i], figure));
+        print_page_number(format_fields[i].label, r.fields[i]);
 }
 
 json_value format_device_page_json(const format_device_page& r)
@@ -83,15 +82,15 @@ void print_rigid_disk_geometry_page(const rigid_disk_geometry_page& r)
     // A field the unit leaves at zero gets no line.
     char figure[16];
     if (r.cylinders != 0)
-        out_printf("  DRV:Cylinder number        %13s\n", format_grouped(r.cylinders, figure));
+        print_page_number("DRV:Cylinder number", r.cylinders);
     if (r.heads != 0)
-        out_printf("  DRV:Head number            %13s\n", format_grouped(r.heads, figure));
+        print_page_number("DRV:Head number", r.heads);
     if (r.step_rate != 0)
-        out_printf("  DRV:Drive step rate        %13s\n", format_grouped(r.step_rate, figure));
+        print_page_number("DRV:Drive step rate", r.step_rate);
     if (r.landing_zone != 0)
-        out_printf("  DRV:Landing zone cylinder  %13s\n", form_landing_zone(r.landing_zone, figure, sizeof figure));
+        print_page_text("DRV:Landing zone cylinder", form_landing_zone(r.landing_zone, figure, sizeof figure));
     if (r.rotation_rate != 0)
-        out_printf("  DRV:Revolutions per minute %13s\n", format_grouped(r.rotation_rate, figure));
+        print_page_number("DRV:Revolutions per minute", r.rotation_rate);
 }
 
 json_value rigid_disk_geometry_page_json(const rigid_disk_geometry_page& r)

@@ -21,6 +21,13 @@ struct mode_data {
 // The page code and PS bit are not checked: whatever lies there is decoded.
 const uint8_t* locate_mode_page(const mode_data& data, int last_byte);
 
+// One line of a page's report: the label in the 27 columns after the
+// indent, the value right-aligned in the 13 after them (a longer value runs
+// on past them).
+void print_page_text(const char* label, const char* value);
+// The same with a number in groups of three digits.
+void print_page_number(const char* label, uint32_t value);
+
 // Constant texts of the report's 13-column value field.
 constexpr const char* TEXT_ENABLE = "Enable";
 constexpr const char* TEXT_DISABLE = "Disable";

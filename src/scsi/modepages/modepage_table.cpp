@@ -1,7 +1,9 @@
 // The table of mode pages and the one fetch-and-locate step they share: each
 // page is asked for once, located after the header and block descriptors,
 // decoded into its record and shown as text or as JSON.
+#include "format/format.h"
 #include "format/json.h"
+#include "format/output.h"
 #include "scsi/modepages/modepage_fetch.h"
 #include "scsi/modepages/modepages.h"
 
@@ -81,6 +83,14 @@ const uint8_t* locate_mode_page(const mode_data& data, int last_byte)
     if (last_byte < 0 || data.page_offset + last_byte >= MODE_DATA_SIZE)
         return nullptr;
     return data.bytes.data() + data.page_offset;
+}
+
+void print_page_text(const char* label, const char* value) { out_printf("  %-27s%13s\n", label, value); }
+
+void print_page_number(const char* label, uint32_t value)
+{
+    char figure[14];
+    print_page_text(label, format_grouped(value, figure));
 }
 
 void report_mode_pages(device_address unit, unsigned device_class, mode_page_step step,

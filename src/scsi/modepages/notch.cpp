@@ -35,15 +35,14 @@ static const char* form_position(uint32_t value, uint32_t head, bool logical, ch
 
 void print_notch_page(const notch_page& r)
 {
-    out_printf("  NPT:Notch type bit         %13s\n", r.notched ? "ON" : "OFF");
+    print_page_text("NPT:Notch type bit", r.notched ? "ON" : "OFF");
     if (!r.notched)
         return;
-    char figure[14];
     char position[48];
-    out_printf("  NPT:Maximum notch number   %13s\n", format_grouped(r.maximum_notch, figure));
-    out_printf("  NPT:Active notch number    %13s\n", format_grouped(r.active_notch, figure));
-    out_printf("  NPT:Notch start position   %s\n", form_position(r.start, r.start_head, r.logical, position, sizeof position));
-    out_printf("  NPT:Notch end   position   %s\n", form_position(r.end, r.end_head, r.logical, position, sizeof position));
+    print_page_number("NPT:Maximum notch number", r.maximum_notch);
+    print_page_number("NPT:Active notch number", r.active_notch);
+    print_page_text("NPT:Notch start position", form_position(r.start, r.start_head, r.logical, position, sizeof position));
+    print_page_text("NPT:Notch end   position", form_position(r.end, r.end_head, r.logical, position, sizeof position));
 }
 
 static json_value position_json(uint32_t value, uint32_t head, bool logical)
