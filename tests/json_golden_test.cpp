@@ -52,3 +52,4 @@ TEST(JsonTwin, TracesOfTheTestMachine)
 }
 TEST(JsonTwin, IdentificationLinesWithoutBytes) { expect_twin("hostile/empty-identification", {}); }
 TEST(JsonTwin, TheSampleBus) { expect_twin_at(std::string(VEXUM_SOURCE_DIR) + "/samples/sample", {"-l", "-dp"}); }
+TEST(JsonTwin, TraceOfTheIscsiTarget) { expect_twin("iscsi-tgt", {"-l", "-dp"}); }
