@@ -1,7 +1,9 @@
 // Containers made by the tools of the field (qemu-img, ewfacquire) from the
 // sample disk: each must give exactly the raw disk's report, with its own
-// heading and one added Image: line, and the libraries' own tools
-// (vhdiinfo, vmdkinfo, qcowinfo, ewfinfo) must agree on the disk's size.
+// heading and one added Image: line; a unit of a bus file whose image is the
+// container must report as one whose image is the raw disk; and the
+// libraries' own tools (vhdiinfo, vmdkinfo, qcowinfo, ewfinfo) must agree on
+// the disk's size.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -41,6 +43,15 @@ public:
 private:
     std::string path_;
 };
+
+bool write_file(const std::string& path, const bytes& data)
+{
+    FILE* f = fopen(path.c_str(), "wb");
+    if (f == nullptr)
+        return false;
+    bool written = fwrite(data.data(), 1, data.size(), f) == data.size();
+    return fclose(f) == 0 && written;
+}
 
 // The raw disk's report as the container's must read: its heading naming
 // the container, the Image: line under it, every other line the same.
@@ -157,6 +168,25 @@ TEST_P(PeerContainer, ReportsExactlyAsItsRawDiskAndPeersAgreeOnTheSize)
     std::string image_line = std::string("  Image: ") + c.image_name + ", " + SAMPLE_DISK_SIZE + " bytes";
     EXPECT_EQ(container.out, expected_report(raw.out, out, image_line));
 
+    // A bus file's image line reads the same disk: the unit's report is
+    // that of the unit whose image is the raw disk.
+    auto unit_report = [&](const std::string& image) {
+        std::string text = "unit 0:0:0\n"
+                           "  on 12 00\n"
+                           "    data 00 00 02 02 1F 00 00 00 \"VEXUM   \" \"CONTAINER DISK  \" \"1.0 \"\n"
+                           "  image " + image + " 512\n";
+        std::string bus = folder.file("unit.bus");
+        if (!write_file(bus, bytes(text.begin(), text.end())))
+            return run_result{-1, "", "cannot write " + bus};
+        return run_binary({"-bus", bus, "-scsi", "0:0", "-dpo"});
+    };
+    run_result raw_unit = unit_report(sample_disk());
+    ASSERT_NE(raw_unit.out.find("SAMPLE DISK"), std::string::npos) << raw_unit.out << raw_unit.err;
+    run_result container_unit = unit_report(c.file);
+    EXPECT_EQ(container_unit.exit_code, 0);
+    EXPECT_EQ(container_unit.err, "");
+    EXPECT_EQ(container_unit.out, raw_unit.out);
+
     if (c.format == container_format::ewf) {
         EXPECT_TRUE(run_quietly("test -f " + in_quotes(base + ".E11"))) << "the image was not split";
     }
@@ -230,15 +260,6 @@ bytes file_bytes(const std::string& path)
 {
     std::string text = read_text_file(path);
     return bytes(text.begin(), text.end());
-}
-
-bool write_file(const std::string& path, const bytes& data)
-{
-    FILE* f = fopen(path.c_str(), "wb");
-    if (f == nullptr)
-        return false;
-    bool written = fwrite(data.data(), 1, data.size(), f) == data.size();
-    return fclose(f) == 0 && written;
 }
 
 // Sets a VHD checksum field: the ones' complement of the sum of the
