@@ -519,6 +519,34 @@ TEST(SgMachine, ScansAgreeWithTheKernelAndTheirTracesReplay)
     std::system(("rm -rf '" + dir + "'").c_str());
 }
 
+// A wide bus: scsi_debug with ten targets is one adapter whose whole width
+// is scanned. Its host keeps ID 7 for itself, so the targets are 0 to 6 and
+// 8 to 10 (A); every line agrees with the kernel's view (scan-checks.sh
+// reads the widths from lsscsi).
+TEST(SgMachine, AWideHostIsScannedToItsHighestTarget)
+{
+    std::string rig = VEXUM_SOURCE_DIR "/../shared/vm/run-in-vm.sh";
+    std::string obstacle = find_machine_obstacle(rig);
+    if (!obstacle.empty())
+        GTEST_SKIP() << obstacle;
+    std::string dir = make_temp_directory("vexum-vm-wide-");
+    ASSERT_NE(dir, "");
+    machine_run r = run_machine_checks(rig, "-Q -s 'ptype=0 num_tgts=10 max_luns=1 dev_size_mb=4'", "", dir);
+    EXPECT_EQ(r.exit_code, 0) << r.output;
+    // Ten disks, each at LUN 0 and nothing else on the machine (-Q): 2 scans
+    // x (4 + 3 per unit), the adapter line, the traced scan, per unit its
+    // serial number, two caching lines, cylinders and heads; then -disk's
+    // exit code, drive count and 10 drives, and the 3 permission checks.
+    EXPECT_EQ(count_passed_checks(r.output), 2 * (4 + 3 * 10) + 2 + 5 * 10 + 2 + 10 + 3) << r.output;
+    std::string report = read_text_file(r.out_dir + "/scan-boot.txt");
+    for (const char* target : {"8", "9", "A"})
+        EXPECT_NE(report.find(std::string("\n0)ID:") + target + "-0 "), std::string::npos) << target << report;
+    run_result replay = run_binary({"-bus", r.out_dir + "/scan-boot.bus", "-l", "-dp"});
+    EXPECT_EQ(replay.out, report);
+    EXPECT_EQ(replay.err, "");
+    std::system(("rm -rf '" + dir + "'").c_str());
+}
+
 // Traces recorded in the test machine replay here. The expected reports were
 // worked out from the guest's own answers: lsscsi and sg_inq for the device
 // lines, sfdisk -d for the partition (a boot sector of zeros in the FAT32

@@ -88,15 +88,18 @@ check_texts() {
     check "$1 revision: sysfs against sg_inq" "$(inq_text "$sg" "Product revision level")" "$(sed 's/ *$//' "$d/rev")"
 }
 
-# Units lsscsi lists at targets 0-6 and LUNs 0-7, ordered as the scan walks
-# them (adapter, target, LUN); $1 = "all" or "lun0".
+# Units lsscsi lists at LUNs 0-7 and targets 0-6, or every target of a host
+# channel that holds a unit at target 8 or beyond (a wide bus), ordered as
+# the scan walks them (adapter, target, LUN); $1 = "all" or "lun0".
 listed_units() {
-    lsscsi | sed -n 's/^\[\([0-9]*\):\([0-9]*\):\([0-9]*\):\([0-9]*\)\].*/\1 \2 \3 \4/p' |
-        while read -r h c t l; do
-            [ "$t" -le 6 ] && [ "$l" -le 7 ] || continue
-            [ "$1" = lun0 ] && [ "$l" != 0 ] && continue
-            echo "$(adapter_of "$h") $t $l $h:$c:$t:$l"
-        done | sort -n -k1,1 -k2,2 -k3,3 | cut -d' ' -f4
+    lsscsi | sed -n 's/^\[\([0-9]*\):\([0-9]*\):\([0-9]*\):\([0-9]*\)\].*/\1 \2 \3 \4/p' > "$tmp/units"
+    while read -r h c t l; do
+        widest=$(awk -v h="$h" -v c="$c" '$1 == h && $2 == c && $3 > m { m = $3 } END { print m + 0 }' "$tmp/units")
+        [ "$t" -le 6 ] || [ "$widest" -ge 8 ] || continue
+        [ "$l" -le 7 ] || continue
+        [ "$1" = lun0 ] && [ "$l" != 0 ] && continue
+        echo "$(adapter_of "$h") $t $l $h:$c:$t:$l"
+    done < "$tmp/units" | sort -n -k1,1 -k2,2 -k3,3 | cut -d' ' -f4
 }
 
 # The scans of one configuration of the machine; tag names the trace and
