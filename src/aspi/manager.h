@@ -82,6 +82,10 @@ uint32_t aspi_send_command(void* srb);
 // an ASPI manager's does.
 uint32_t send_to_manager(const aspi_manager* manager, void* srb);
 uint32_t manager_support_info(const aspi_manager* manager);
+// A manager's answers about an adapter: 0 with the record filled, -1 where
+// it has none (no such adapter, or a manager without the call).
+int manager_describe_adapter(const aspi_manager* manager, int adapter, adapter_description* description);
+int manager_describe_targets(const aspi_manager* manager, int adapter, adapter_targets* targets);
 bool is_read_only_command(uint8_t operation_code);
 // Whether the seam lets an execute request through to a manager: SS_COMP,
 // or the status it is refused with.

@@ -29,7 +29,7 @@ uint32_t refuse(uint8_t* header, uint8_t status)
 uint32_t answer_adapter_inquiry(const aspi_manager* manager, srb_ha_inquiry* srb)
 {
     adapter_description d;
-    if (!manager->describe_adapter || manager->describe_adapter(manager->context, srb->host_adapter, &d) != 0) {
+    if (manager_describe_adapter(manager, srb->host_adapter, &d) != 0) {
         srb->status = SS_INVALID_HA;
         return SS_INVALID_HA;
     }
@@ -124,6 +124,21 @@ uint8_t check_request(const srb_exec& request)
 
 uint32_t manager_support_info(const aspi_manager* manager) { return manager->support_info(manager->context); }
 
+int manager_describe_adapter(const aspi_manager* manager, int adapter, adapter_description* description)
+{
+    if (!manager->describe_adapter)
+        return -1;
+    return manager->describe_adapter(manager->context, adapter, description);
+}
+
+int manager_describe_targets(const aspi_manager* manager, int adapter, adapter_targets* targets)
+{
+    *targets = adapter_targets();
+    if (!manager->describe_targets)
+        return -1;
+    return manager->describe_targets(manager->context, adapter, targets);
+}
+
 uint32_t send_to_manager(const aspi_manager* manager, void* srb)
 {
     auto* header = static_cast<uint8_t*>(srb);
@@ -143,11 +158,7 @@ uint32_t aspi_send_command(void* srb) { return send_to_manager(current_aspi_mana
 
 int aspi_describe_targets(int adapter, adapter_targets* targets)
 {
-    const aspi_manager* manager = current_aspi_manager();
-    *targets = adapter_targets();
-    if (!manager->describe_targets)
-        return -1;
-    return manager->describe_targets(manager->context, adapter, targets);
+    return manager_describe_targets(current_aspi_manager(), adapter, targets);
 }
 
 size_t convert_sense_to_fixed(const uint8_t* sense, size_t length, uint8_t* out, size_t out_size)

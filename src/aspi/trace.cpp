@@ -26,11 +26,11 @@ trace_manager& trace_of(void* context) { return *static_cast<trace_manager*>(con
 // The trace at the start of an exchange. An exchange that never ends is
 // written to the file only when the run moves past it (the caller's wait has
 // run out): a run interrupted during that wait keeps what came before.
-trace_sink* begin_exchange(void* context)
+trace_manager& begin_exchange(void* context)
 {
-    trace_sink* sink = &trace_of(context).sink;
-    commit_trace_exchange(sink);
-    return sink;
+    trace_manager& t = trace_of(context);
+    commit_trace_exchange(&t.sink);
+    return t;
 }
 
 void write_bytes(trace_sink* sink, const char* keyword, const uint8_t* bytes, size_t length)
@@ -53,8 +53,7 @@ void write_bytes(trace_sink* sink, const char* keyword, const uint8_t* bytes, si
 
 uint32_t trace_support_info(void* context)
 {
-    trace_manager& t = trace_of(context);
-    begin_exchange(context);
+    trace_manager& t = begin_exchange(context);
     uint32_t value = manager_support_info(t.inner);
     trace_printf(&t.sink, "support %X\n", value);
     commit_trace_exchange(&t.sink);
@@ -63,27 +62,24 @@ uint32_t trace_support_info(void* context)
 
 int trace_describe_adapter(void* context, int adapter, adapter_description* description)
 {
-    trace_manager& t = trace_of(context);
-    begin_exchange(context);
-    const aspi_manager* inner = t.inner;
-    int result = inner->describe_adapter ? inner->describe_adapter(inner->context, adapter, description) : -1;
+    trace_manager& t = begin_exchange(context);
+    int result = manager_describe_adapter(t.inner, adapter, description);
     t.last_unit[0] = -1;
     if (result != 0) {
         trace_printf(&t.sink, "adapter %d reject\n", adapter);
-        commit_trace_exchange(&t.sink);
-        return result;
-    }
-    if (!t.adapters_written) {
-        trace_printf(&t.sink, "adapters %u\n", unsigned(description->count & 0xFF));
-        t.adapters_written = true;
-    }
-    trace_printf(&t.sink, "adapter %d\n", adapter);
-    const char* names[3] = {"manager", "identity", "unique"};
-    for (int field = 0; field < 3; field++) {
-        trace_printf(&t.sink, "  %s", names[field]);
-        for (int i = 0; i < 16; i++)
-            trace_printf(&t.sink, " %02X", description->ids[16 * field + i]);
-        trace_printf(&t.sink, "\n");
+    } else {
+        if (!t.adapters_written) {
+            trace_printf(&t.sink, "adapters %u\n", unsigned(description->count & 0xFF));
+            t.adapters_written = true;
+        }
+        trace_printf(&t.sink, "adapter %d\n", adapter);
+        const char* names[3] = {"manager", "identity", "unique"};
+        for (int field = 0; field < 3; field++) {
+            trace_printf(&t.sink, "  %s", names[field]);
+            for (int i = 0; i < 16; i++)
+                trace_printf(&t.sink, " %02X", description->ids[16 * field + i]);
+            trace_printf(&t.sink, "\n");
+        }
     }
     commit_trace_exchange(&t.sink);
     return result;
@@ -93,10 +89,8 @@ int trace_describe_adapter(void* context, int adapter, adapter_description* desc
 // the scan, beyond eight IDs; a narrow bus reads the same without it.
 int trace_describe_targets(void* context, int adapter, adapter_targets* targets)
 {
-    trace_manager& t = trace_of(context);
-    begin_exchange(context);
-    const aspi_manager* inner = t.inner;
-    int result = inner->describe_targets ? inner->describe_targets(inner->context, adapter, targets) : -1;
+    trace_manager& t = begin_exchange(context);
+    int result = manager_describe_targets(t.inner, adapter, targets);
     if (result != 0 || targets->count <= NARROW_BUS_IDS)
         return result;
     t.last_unit[0] = -1;
@@ -110,8 +104,8 @@ int trace_describe_targets(void* context, int adapter, adapter_targets* targets)
 
 void trace_execute(void* context, const srb_exec& request, request_outcome* outcome)
 {
-    trace_manager& t = trace_of(context);
-    trace_sink* sink = begin_exchange(context);
+    trace_manager& t = begin_exchange(context);
+    trace_sink* sink = &t.sink;
     t.inner->execute(t.inner->context, request, outcome);
 
     if (request.host_adapter != t.last_unit[0] || request.target != t.last_unit[1] || request.lun != t.last_unit[2]) {
