@@ -467,21 +467,36 @@ int count_passed_checks(const std::string& output)
     return passed;
 }
 
+// A machine test: skipped where the machine cannot be booted; its files
+// sit in a folder of its own, removed afterwards.
+class SgMachine : public ::testing::Test {
+protected:
+    std::string rig = VEXUM_SOURCE_DIR "/../shared/vm/run-in-vm.sh";
+    std::string dir;
+
+    void SetUp() override
+    {
+        std::string obstacle = find_machine_obstacle(rig);
+        if (!obstacle.empty())
+            GTEST_SKIP() << obstacle;
+        dir = make_temp_directory("vexum-vm-test-");
+        ASSERT_NE(dir, "");
+    }
+    void TearDown() override
+    {
+        if (!dir.empty())
+            std::system(("rm -rf '" + dir + "'").c_str());
+    }
+};
+
 } // namespace
 
 // One boot: virtio-scsi disk, CD and LUN-3-only disk; the LSI parallel SCSI
 // adapter; the LIO disk; scsi_debug with 2 targets x 2 LUNs, then reloaded
 // as 3 x 3 CD-ROM units with 2048-byte blocks and as 2 disks with 4096-byte
 // blocks.
-TEST(SgMachine, ScansAgreeWithTheKernelAndTheirTracesReplay)
+TEST_F(SgMachine, ScansAgreeWithTheKernelAndTheirTracesReplay)
 {
-    std::string rig = VEXUM_SOURCE_DIR "/../shared/vm/run-in-vm.sh";
-    std::string obstacle = find_machine_obstacle(rig);
-    if (!obstacle.empty())
-        GTEST_SKIP() << obstacle;
-    std::string dir = make_temp_directory("vexum-vm-test-");
-    ASSERT_NE(dir, "");
-
     machine_run r = run_machine_checks(
         rig, "-L -T",
         "SDEBUG_VARIANTS='ptype=5 sector_size=2048 num_tgts=3 max_luns=3 dev_size_mb=8;"
@@ -516,21 +531,14 @@ TEST(SgMachine, ScansAgreeWithTheKernelAndTheirTracesReplay)
         EXPECT_EQ(replay.err, "") << tag;
         EXPECT_EQ(replay.out, report) << tag;
     }
-    std::system(("rm -rf '" + dir + "'").c_str());
 }
 
 // A wide bus: scsi_debug with ten targets is one adapter whose whole width
 // is scanned. Its host keeps ID 7 for itself, so the targets are 0 to 6 and
 // 8 to 10 (A); every line agrees with the kernel's view (scan-checks.sh
 // reads the widths from lsscsi).
-TEST(SgMachine, AWideHostIsScannedToItsHighestTarget)
+TEST_F(SgMachine, AWideHostIsScannedToItsHighestTarget)
 {
-    std::string rig = VEXUM_SOURCE_DIR "/../shared/vm/run-in-vm.sh";
-    std::string obstacle = find_machine_obstacle(rig);
-    if (!obstacle.empty())
-        GTEST_SKIP() << obstacle;
-    std::string dir = make_temp_directory("vexum-vm-wide-");
-    ASSERT_NE(dir, "");
     machine_run r = run_machine_checks(rig, "-Q -s 'ptype=0 num_tgts=10 max_luns=1 dev_size_mb=4'", "", dir);
     EXPECT_EQ(r.exit_code, 0) << r.output;
     // Ten disks, each at LUN 0 and nothing else on the machine (-Q): 2 scans
@@ -544,7 +552,6 @@ TEST(SgMachine, AWideHostIsScannedToItsHighestTarget)
     run_result replay = run_binary({"-bus", r.out_dir + "/scan-boot.bus", "-l", "-dp"});
     EXPECT_EQ(replay.out, report);
     EXPECT_EQ(replay.err, "");
-    std::system(("rm -rf '" + dir + "'").c_str());
 }
 
 // Traces recorded in the test machine replay here. The expected reports were
