@@ -421,3 +421,37 @@ TEST(PeerContainerChain, NamesFromTheImageAreShownSafely)
     EXPECT_EQ(r.exit_code, 0);
     EXPECT_EQ(r.err, "vexum: " + child + ": parent " + folder.file("") + "x\\x1B[2Jy: No such file or directory\n");
 }
+
+// An EWF image is recognised by its content, whatever its name: one of a
+// single segment named evidence.img reads whole; the first segment of a
+// split image named so is refused with one line (its other segments are
+// found only beside a name ending in .E01), and the run goes on.
+TEST(PeerContainerChain, EwfImageOfAnotherNameReadsAsItsOneSegment)
+{
+    std::string library;
+    if (!have_tool("ewfacquire"))
+        GTEST_SKIP() << "ewfacquire is not installed";
+    if (!build_reads(container_format::ewf, &library))
+        GTEST_SKIP() << "this build has no " << library;
+    TempFolder folder;
+    std::string whole = folder.file("evidence.img");
+    std::string part = folder.file("part.img");
+    ASSERT_TRUE(run_quietly("ewfacquire -u -q -c none -t " + in_quotes(folder.file("one")) + " " +
+                            in_quotes(sample_disk()) + " && mv " + in_quotes(folder.file("one.E01")) + " " +
+                            in_quotes(whole)));
+    ASSERT_TRUE(run_quietly("ewfacquire -u -q -c none -S 1MiB -t " + in_quotes(folder.file("split")) + " " +
+                            in_quotes(sample_disk()) + " && mv " + in_quotes(folder.file("split.E01")) + " " +
+                            in_quotes(part)));
+    run_result raw = run_binary({"-image", sample_disk(), "-p"});
+    run_result r = run_binary({"-image", whole, "-p"});
+    EXPECT_EQ(r.exit_code, 0);
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, expected_report(raw.out, whole, std::string("  Image: EWF, ") + SAMPLE_DISK_SIZE + " bytes"));
+
+    run_result split = run_binary({"-image", part, "-image", sample_disk(), "-p"});
+    EXPECT_EQ(split.exit_code, 0);
+    EXPECT_EQ(split.err, "vexum: " + part +
+                             ": libewf: the image lacks segment files, which are looked for only beside a first "
+                             "segment named .E01\n");
+    EXPECT_EQ(split.out, raw.out);
+}

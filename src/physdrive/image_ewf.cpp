@@ -1,5 +1,8 @@
 // EWF (E01) forensic images, through libewf. The image is the file named
-// and the segment files that libewf finds beside it (.E02, .E03, ...).
+// and the segment files that libewf finds beside it (.E02, .E03, ...). A file
+// whose name libewf does not take for a segment's (disk.img, evidence.ewf)
+// is read alone: an image of one segment reads whole, one that lacks its
+// other segments is refused.
 #include <cstring>
 #include <initializer_list>
 
@@ -48,9 +51,15 @@ int open_ewf_image(const char* file, const char* path, container_header* header,
     libewf_error_t* error = nullptr;
     char** segments = nullptr;
     int segment_count = 0;
-    if (glob(path, strlen(path), LIBEWF_FORMAT_UNKNOWN, &segments, &segment_count, &error) != 1) {
-        *reason = take_libyal_error(api, &error, "cannot find the segment files");
-        return CONTAINER_REFUSED;
+    char* alone[] = {const_cast<char*>(path)};
+    bool globbed = glob(path, strlen(path), LIBEWF_FORMAT_UNKNOWN, &segments, &segment_count, &error) == 1;
+    if (!globbed) {
+        // The image was recognised by its content: its name is no reason
+        // to refuse it.
+        if (error)
+            api.error_free(&error);
+        segments = alone;
+        segment_count = 1;
     }
     libewf_handle_t* handle = nullptr;
     int opened = 1;
@@ -67,7 +76,8 @@ int open_ewf_image(const char* file, const char* path, container_header* header,
             image->objects.pop_back();
     }
     libewf_error_t* free_error = nullptr;
-    glob_free(segments, segment_count, &free_error);
+    if (globbed)
+        glob_free(segments, segment_count, &free_error);
     if (free_error)
         api.error_free(&free_error);
     if (opened != 1) {
@@ -82,8 +92,13 @@ int open_ewf_image(const char* file, const char* path, container_header* header,
     // libewf reads what a damaged segment lacks as zeros: a disk that is
     // not there would read as an empty one.
     if (segment_files_corrupted(handle, &error) != 0) {
-        *reason = error ? take_libyal_error(api, &error, "")
-                        : "libewf: the segment files are damaged or cut short (ewfverify tells more)";
+        if (error)
+            *reason = take_libyal_error(api, &error, "");
+        else if (!globbed)
+            *reason = "libewf: the image lacks segment files, which are looked for only beside a first segment "
+                      "named .E01";
+        else
+            *reason = "libewf: the segment files are damaged or cut short (ewfverify tells more)";
         return CONTAINER_REFUSED;
     }
     uint32_t sector_size = 0;
