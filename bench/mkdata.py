@@ -29,6 +29,8 @@ boot sectors hold data, every other sector stays a hole.
                  partition blocks, each a one-cylinder partition
   atari100k.img  an Atari root sector with an XGM chain of 100,000
                  extended root sectors, each holding a one-sector partition
+  chain10k.nhd   chain10k.img behind a T98-Next NHD header, which vexum
+                 reads itself (40,001 cylinders of 16 heads of 128 sectors)
 """
 import os
 import struct
@@ -97,12 +99,16 @@ def fat32_boot_sector(total, hidden, serial, label):
 
 
 class image:
-    def __init__(self, path, sectors):
+    """A sparse disk image; `header` (bytes) is written in front of the disk
+    and every sector lies that much further into the file."""
+    def __init__(self, path, sectors, header=b""):
         self.fd = os.open(path, os.O_WRONLY | os.O_CREAT | os.O_TRUNC, 0o644)
-        os.ftruncate(self.fd, sectors * SECTOR)
+        self.base = len(header)
+        os.ftruncate(self.fd, self.base + sectors * SECTOR)
+        os.pwrite(self.fd, header, 0)
 
     def write(self, lba, data):
-        os.pwrite(self.fd, data, lba * SECTOR)
+        os.pwrite(self.fd, data, self.base + lba * SECTOR)
 
     def close(self):
         os.close(self.fd)
@@ -114,13 +120,26 @@ def write_fat(img, start, boot, reserved, fat_sectors, media_entries):
         img.write(start + reserved + copy * fat_sectors, media_entries)
 
 
-def write_chain(path, count, stride, fat_every=0):
+def nhd_header(sectors):
+    """T98-Next's 512-byte NHD header for a disk of `sectors` 512-byte
+    sectors, a whole number of cylinders of 16 heads of 128 sectors."""
+    heads, per_track = 16, 128
+    assert sectors % (heads * per_track) == 0
+    h = bytearray(512)
+    h[0:15] = b"T98HDDIMAGE.R0\0"
+    h[16:27] = b"vexum bench"
+    struct.pack_into("<IIHHH", h, 0x110, 512, sectors // (heads * per_track), heads, per_track, SECTOR)
+    return bytes(h)
+
+
+def write_chain(path, count, stride, fat_every=0, container=None):
     """An MBR with one extended partition from 1 MiB to the end, holding
     `count` logical partitions of `stride` sectors each; every logical
-    partition starts 1 MiB after its extended boot record."""
+    partition starts 1 MiB after its extended boot record. `container`
+    makes the header put in front of the disk from its sector count."""
     ext_base = MIB
     total = ext_base + count * stride
-    img = image(path, total)
+    img = image(path, total, container(total) if container else b"")
     img.write(0, boot_record([entry(0, 0x05, ext_base, count * stride)]))
     fat16_media = b"\xF8\xFF\xFF\xFF" + bytes(SECTOR - 4)
     for i in range(count):
@@ -360,6 +379,7 @@ def main():
     out = sys.argv[1]
     os.makedirs(out, exist_ok=True)
     write_chain(os.path.join(out, "chain10k.img"), 10000, 4 * MIB)
+    write_chain(os.path.join(out, "chain10k.nhd"), 10000, 4 * MIB, container=nhd_header)
     write_chain(os.path.join(out, "chain100k.img"), 100000, 4 * MIB)
     write_chain(os.path.join(out, "fat10k.img"), 10000, 32 * MIB, fat_every=2)
     write_big(os.path.join(out, "big.img"))
