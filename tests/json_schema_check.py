@@ -35,6 +35,9 @@ def main():
     jsonschema.Draft202012Validator.check_schema(schema)
     validator = jsonschema.Draft202012Validator(schema)
 
+    if jq_examples:
+        return check_jq(vexum, source, samples)
+
     fixtures = os.path.join(source, "tests", "fixtures")
     buses = sorted(glob.glob(os.path.join(fixtures, "**", "*.bus"), recursive=True))
     buses.append(os.path.join(source, "samples", "sample.bus"))
@@ -52,9 +55,6 @@ def main():
         runs.append(["-image", image, "-dpo", "-json"])
     runs.append(["-bus", "/nonexistent/missing.bus", "-json"])
     runs.append(["-json", "-image"])
-
-    if jq_examples:
-        return check_jq(vexum, source, samples)
 
     failures = 0
     # The expected documents of the JSON twins, written out beside their
