@@ -62,6 +62,37 @@ TEST(JsonWriter, NestsContainersAndIndentsValuesWrittenWhole)
     EXPECT_EQ(nlohmann::json::parse(text)["list"][0]["b"][0], true);
 }
 
+// Numbers, booleans and null are written without the library's serializer,
+// and keys without escaping when they need none: the text must still be the
+// library's own, at every depth, for the extremes of each type.
+TEST(JsonWriter, ScalarsAndKeysAsTheLibraryWritesThem)
+{
+    const json_value members = {
+        {"zero", 0},
+        {"u64_max", UINT64_MAX},
+        {"i64_min", INT64_MIN},
+        {"minus_one", -1},
+        {"yes", true},
+        {"no", false},
+        {"nothing", nullptr},
+        {"Key \"quoted\"\t", 5},
+        {"", "empty key"},
+    };
+    std::string text = write_document([&](json_writer* w) {
+        json_open_object(w, nullptr);
+        json_put_members(w, members);
+        json_open_array(w, "deeper");
+        json_open_object(w, nullptr);
+        json_put_members(w, members);
+        json_close(w);
+        json_close(w);
+        json_close(w);
+    });
+    json_value whole = members;
+    whole["deeper"] = json_value::array({members});
+    EXPECT_EQ(text, whole.dump(2) + "\n");
+}
+
 TEST(JsonText, AsciiControlBytesZeroAndBlanks)
 {
     const uint8_t vendor[8] = {' ', 'V', 'X', 0x1B, '[', ' ', ' ', ' '};

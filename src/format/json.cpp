@@ -1,6 +1,8 @@
 // The JSON document writer and the text of devices and media in it.
 #include "format/json.h"
 
+#include <charconv>
+
 #include "format/cp932.h"
 #include "format/output.h"
 
@@ -10,8 +12,56 @@ constexpr int INDENT = 2;
 
 void write_indent(size_t depth)
 {
-    for (size_t i = 0; i < depth * INDENT; i++)
-        out_putc(' ');
+    static const char spaces[] = "                                ";
+    for (size_t left = depth * INDENT; left != 0;) {
+        size_t part = left < sizeof spaces - 1 ? left : sizeof spaces - 1;
+        out_puts(spaces + (sizeof spaces - 1 - part));
+        left -= part;
+    }
+}
+
+// A key as JSON text. The keys are the program's own snake_case names, which
+// need no escape; any other text goes through the library.
+void write_key(const char* key)
+{
+    bool plain = true;
+    for (const char* c = key; *c != 0 && plain; c++)
+        plain = (*c >= 'a' && *c <= 'z') || (*c >= '0' && *c <= '9') || *c == '_';
+    if (!plain) {
+        out_puts(json_value(key).dump().c_str());
+        return;
+    }
+    out_putc('"');
+    out_puts(key);
+    out_putc('"');
+}
+
+// Numbers, booleans and null as the library writes them, without a
+// serializer of their own: most members of a long partition list are these.
+// false for any other value.
+bool write_scalar(const json_value& value)
+{
+    char text[24];
+    std::to_chars_result end{};
+    switch (value.type()) {
+    case json_value::value_t::null:
+        out_puts("null");
+        return true;
+    case json_value::value_t::boolean:
+        out_puts(value.get<bool>() ? "true" : "false");
+        return true;
+    case json_value::value_t::number_unsigned:
+        end = std::to_chars(text, text + sizeof text - 1, value.get<uint64_t>());
+        break;
+    case json_value::value_t::number_integer:
+        end = std::to_chars(text, text + sizeof text - 1, value.get<int64_t>());
+        break;
+    default:
+        return false;
+    }
+    *end.ptr = 0;
+    out_puts(text);
+    return true;
 }
 
 // The separator, the indentation and the key before a value in the open
@@ -25,7 +75,7 @@ void begin_value(json_writer* writer, const char* key)
     frame.count++;
     write_indent(writer->open.size());
     if (!frame.array) {
-        out_puts(json_value(key ? key : "").dump().c_str());
+        write_key(key ? key : "");
         out_puts(": ");
     }
 }
@@ -63,6 +113,8 @@ std::string escape_terminal_controls(const std::string& text)
 // would be replaced rather than thrown.
 void write_value(const json_writer* writer, const json_value& value)
 {
+    if (write_scalar(value))
+        return;
     std::string text =
         escape_terminal_controls(value.dump(INDENT, ' ', false, json_value::error_handler_t::replace));
     std::string indent(writer->open.size() * INDENT, ' ');
