@@ -62,9 +62,10 @@ TEST(JsonWriter, NestsContainersAndIndentsValuesWrittenWhole)
     EXPECT_EQ(nlohmann::json::parse(text)["list"][0]["b"][0], true);
 }
 
-// Numbers, booleans and null are written without the library's serializer,
-// and keys without escaping when they need none: the text must still be the
-// library's own, at every depth, for the extremes of each type.
+// Numbers, booleans, null and plain strings are written without the
+// library's serializer, and keys without escaping when they need none: the
+// text must still be the library's own, at every depth, for the extremes of
+// each type and for strings that need escapes.
 TEST(JsonWriter, ScalarsAndKeysAsTheLibraryWritesThem)
 {
     const json_value members = {
@@ -77,6 +78,11 @@ TEST(JsonWriter, ScalarsAndKeysAsTheLibraryWritesThem)
         {"nothing", nullptr},
         {"Key \"quoted\"\t", 5},
         {"", "empty key"},
+        {"plain", "A plain text ~ 0-9"},
+        {"empty", ""},
+        {"quoted", "a \"quote\" and a back\\slash"},
+        {"controls", std::string("tab\t, line\n, zero ") + '\0' + " end"},
+        {"utf8", "\xC3\xA9t\xC3\xA9"},
     };
     std::string text = write_document([&](json_writer* w) {
         json_open_object(w, nullptr);

@@ -36,9 +36,9 @@ void write_key(const char* key)
     out_putc('"');
 }
 
-// Numbers, booleans and null as the library writes them, without a
-// serializer of their own: most members of a long partition list are these.
-// false for any other value.
+// Numbers, booleans, null and plain strings as the library writes them,
+// without a serializer of their own: most members of a long partition list
+// are these. false for any other value.
 bool write_scalar(const json_value& value)
 {
     char text[24];
@@ -56,6 +56,17 @@ bool write_scalar(const json_value& value)
     case json_value::value_t::number_integer:
         end = std::to_chars(text, text + sizeof text - 1, value.get<int64_t>());
         break;
+    case json_value::value_t::string: {
+        // Printable ASCII without a quote or a backslash stands as it is.
+        const std::string& string = value.get_ref<const std::string&>();
+        for (char c : string)
+            if (c < 0x20 || c > 0x7E || c == '"' || c == '\\')
+                return false;
+        out_putc('"');
+        out_puts(string.c_str());
+        out_putc('"');
+        return true;
+    }
     default:
         return false;
     }
