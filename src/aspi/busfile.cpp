@@ -218,15 +218,22 @@ int read_bus_file(const char* path, std::string* text, std::string* error)
     std::streamoff size = in.tellg();
     in.seekg(0, std::ios::beg);
     in.clear();
-    if (size > 0 && uint64_t(size) <= BUS_FILE_LIMIT)
+    // A size beyond the bound is refused before a byte is read; a smaller
+    // claim may still be wrong, so the reading below keeps counting.
+    const std::string too_large = std::string(path) + ": the bus file is larger than " +
+                                  std::to_string(BUS_FILE_LIMIT >> 20) + " MiB";
+    if (size > 0 && uint64_t(size) > BUS_FILE_LIMIT) {
+        *error = too_large;
+        return -1;
+    }
+    if (size > 0)
         text->reserve(size_t(size));
     std::vector<char> piece(1 << 16);
     while (in) {
         in.read(piece.data(), std::streamsize(piece.size()));
         size_t got = size_t(in.gcount());
         if (text->size() + got > BUS_FILE_LIMIT) {
-            *error = std::string(path) + ": the bus file is larger than " + std::to_string(BUS_FILE_LIMIT >> 20) +
-                     " MiB";
+            *error = too_large;
             return -1;
         }
         text->append(piece.data(), got);
