@@ -16,7 +16,7 @@
 #include "format/output.h"
 #include "main/run.h"
 
-static std::string read_stream(FILE* f)
+std::string read_stream(FILE* f)
 {
     std::string text;
     rewind(f);

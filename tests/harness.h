@@ -16,6 +16,8 @@ struct run_result {
 run_result run_in_process(const std::vector<std::string>& args);
 // Runs the built vexum binary as a child process.
 run_result run_binary(const std::vector<std::string>& args);
+// The whole text of a stream, read from its start.
+std::string read_stream(FILE* f);
 // Text of a file, or "" when it cannot be read.
 std::string read_text_file(const std::string& path);
 std::string fixture_path(const std::string& name);

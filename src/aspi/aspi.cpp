@@ -6,6 +6,7 @@
 #include <map>
 
 #include "aspi/manager.h"
+#include "aspi/wait_watch.h"
 #include "format/output.h"
 
 // The time-outs of one unit in this connection.
@@ -19,6 +20,7 @@ static int connection_open = 0;
 static aspi_event* completion_event = nullptr;
 static unsigned wait_limit_ms = 10000;
 static std::map<uint32_t, unit_timeouts> timeouts_by_unit;
+static wait_watch* watch = nullptr; // while the connection is open, on a terminal
 
 void aspi_set_wait_limit_ms(unsigned milliseconds) { wait_limit_ms = milliseconds; }
 unsigned aspi_wait_limit_ms() { return wait_limit_ms; }
@@ -38,6 +40,7 @@ int aspi_open()
     if (!completion_event)
         return -1;
     timeouts_by_unit.clear();
+    watch = start_wait_watch();
     connection_open = 1;
     return 0;
 }
@@ -46,6 +49,8 @@ void aspi_close()
 {
     if (!connection_open)
         return;
+    stop_wait_watch(watch);
+    watch = nullptr;
     event_close(completion_event);
     completion_event = nullptr;
     timeouts_by_unit.clear();
@@ -106,13 +111,11 @@ static int send_and_wait(srb_exec* srb)
 {
     if (unit_given_up(srb))
         return -1;
-    if (aspi_send_command(srb) != SS_PENDING) {
-        count_wait(srb, false);
-        return 0;
-    }
-    event_wait_result waited = event_wait(srb->post_event, wait_limit_ms);
-    count_wait(srb, waited == EVENT_TIMEOUT);
-    return waited == EVENT_TIMEOUT ? -1 : 0;
+    watch_request(watch, *srb);
+    bool timed_out = aspi_send_command(srb) == SS_PENDING && event_wait(srb->post_event, wait_limit_ms) == EVENT_TIMEOUT;
+    end_watch(watch);
+    count_wait(srb, timed_out);
+    return timed_out ? -1 : 0;
 }
 
 static bool is_unit_attention(const srb_exec* srb)

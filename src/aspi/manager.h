@@ -87,6 +87,8 @@ uint32_t manager_support_info(const aspi_manager* manager);
 int manager_describe_adapter(const aspi_manager* manager, int adapter, adapter_description* description);
 int manager_describe_targets(const aspi_manager* manager, int adapter, adapter_targets* targets);
 bool is_read_only_command(uint8_t operation_code);
+// The name of one of those commands ("INQUIRY"), or null for any other code.
+const char* read_only_command_name(uint8_t operation_code);
 // Whether the seam lets an execute request through to a manager: SS_COMP,
 // or the status it is refused with.
 uint8_t check_request(const srb_exec& request);

@@ -83,21 +83,29 @@ void release_aspi_manager(const aspi_manager* manager)
         manager->shutdown(manager->context);
 }
 
-bool is_read_only_command(uint8_t operation_code)
+// The tool's read-only commands, the only ones that reach a device.
+static const struct {
+    uint8_t code;
+    const char* name;
+} read_only_commands[] = {
+    {OP_INQUIRY, "INQUIRY"},
+    {OP_MODE_SENSE6, "MODE SENSE(6)"},
+    {OP_READ_CAPACITY, "READ CAPACITY"},
+    {OP_READ_TOC, "READ TOC"},
+    {OP_READ_DEFECT_DATA10, "READ DEFECT DATA(10)"},
+    {OP_READ_BLOCK_LIMITS, "READ BLOCK LIMITS"},
+    {OP_READ10, "READ(10)"},
+};
+
+const char* read_only_command_name(uint8_t operation_code)
 {
-    switch (operation_code) {
-    case OP_INQUIRY:
-    case OP_MODE_SENSE6:
-    case OP_READ_CAPACITY:
-    case OP_READ_TOC:
-    case OP_READ_DEFECT_DATA10:
-    case OP_READ_BLOCK_LIMITS:
-    case OP_READ10:
-        return true;
-    default:
-        return false;
-    }
+    for (const auto& command : read_only_commands)
+        if (command.code == operation_code)
+            return command.name;
+    return nullptr;
 }
+
+bool is_read_only_command(uint8_t operation_code) { return read_only_command_name(operation_code) != nullptr; }
 
 uint8_t check_request(const srb_exec& request)
 {

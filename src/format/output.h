@@ -24,3 +24,15 @@ void err_printf(const char* format, ...) VEXUM_PRINTF(1, 2);
 // diagnostics.
 using error_listener = void (*)(void* context, const char* text);
 void set_error_listener(error_listener listener, void* context);
+
+// A transient line on the error stream for a person at a terminal: each one
+// is written over the last, and the line is erased by err_clear_status or
+// before the next error line. Nothing is written when the error stream is
+// not a terminal. Safe to call from another thread than the one that prints.
+bool error_stream_is_terminal();
+void err_status(const char* text);
+void err_clear_status();
+
+// Whether a stream is a terminal (a console on Windows); one file per
+// platform.
+bool stream_is_terminal(FILE* stream);
