@@ -4,11 +4,13 @@
 
 #include <fcntl.h>
 #include <pty.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "aspi/aspi.h"
 #include "format/output.h"
@@ -137,4 +139,53 @@ TEST(WaitWatch, AnErrorLineErasesTheStatusLineFirst)
     EXPECT_EQ(terminal.read_all(), "\r" + longer + "\r" + shorter + std::string(longer.size() - shorter.size(), ' ') +
                                        "\r" + shorter + "\r" + std::string(shorter.size(), ' ') + "\r" +
                                        "vexum: a portal cannot be reached\n");
+}
+
+// The same through the program itself: its standard error on a terminal,
+// the tool's own wait limit of 10 seconds. Its report is the report of a run
+// whose standard error is a file, made at the same time, and that file stays
+// empty.
+TEST(WaitWatch, TheProgramShowsTheLineOnItsTerminalOnly)
+{
+    pseudo_terminal terminal;
+    if (!terminal.slave)
+        GTEST_SKIP() << "no pseudo-terminal here";
+    std::string bus_path = write_temp_file(bus);
+    FILE* report = temp_stream();
+    std::vector<std::string> args = {VEXUM_BINARY, "-bus", bus_path, "-scsi", "0"};
+    std::vector<char*> argv;
+    for (auto& a : args)
+        argv.push_back(&a[0]);
+    argv.push_back(nullptr);
+    fflush(nullptr);
+    pid_t child = fork();
+    if (child == 0) {
+        dup2(fileno(report), 1);
+        dup2(fileno(terminal.slave), 2);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    ASSERT_GT(child, 0);
+    run_result plain = run_binary({"-bus", bus_path, "-scsi", "0"});
+    int status = 0;
+    waitpid(child, &status, 0);
+    remove(bus_path.c_str());
+    std::string shown = terminal.read_all();
+    std::string out = read_stream(report);
+    fclose(report);
+
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), plain.exit_code);
+    EXPECT_EQ(out, plain.out);
+    EXPECT_NE(out.find("PROCESSOR"), std::string::npos) << out;
+    EXPECT_EQ(plain.err, "");
+    // A line each second up to the limit; whether the tenth second is shown
+    // before the wait gives up is a race the line may win or lose.
+    std::string counted;
+    for (int second = 1; second <= 9; second++)
+        counted += "\r" + waiting + std::to_string(second) + " s";
+    std::string tenth = "\r" + waiting + "10 s";
+    std::string to_nine = counted + "\r" + std::string(waiting.size() + 3, ' ') + "\r";
+    std::string to_ten = counted + tenth + "\r" + std::string(waiting.size() + 4, ' ') + "\r";
+    EXPECT_TRUE(shown == to_nine || shown == to_ten) << shown;
 }
