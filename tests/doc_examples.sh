@@ -66,7 +66,8 @@ disk=$(awk '/^unit / { u = ($2 == "0:0:0") } u' "$src/samples/sample.bus")
 commands() {
     sed -n 's/^    \(.*&& \)\{0,1\}\(\(build\/\)\{0,1\}vexum\( .*\)\{0,1\}\)$/\2/p' "$src/README.md" |
         grep -v '\[<' | sed 's/  *#.*$//'
-    awk '/^\.EX/ { e = 1; next } /^\.EE/ { e = 0 } e && /^vexum/' "$src/man/vexum.1" | sed 's/\\-/-/g'
+    # (A line that starts "vexum:" is a message the page shows, not a command.)
+    awk '/^\.EX/ { e = 1; next } /^\.EE/ { e = 0 } e && /^vexum( |$)/' "$src/man/vexum.1" | sed 's/\\-/-/g'
 }
 
 # The build has iSCSI when a portal text is accepted.
