@@ -209,3 +209,15 @@ run_result run_bus_text(const std::string& bus, std::vector<std::string> args)
     remove(path.c_str());
     return r;
 }
+
+uint64_t number_of(const std::string& text)
+{
+    uint64_t value = 0;
+    for (char c : text) {
+        if (c >= '0' && c <= '9')
+            value = value * 10 + uint64_t(c - '0');
+        else if (c != ',' && c != ' ')
+            break;
+    }
+    return value;
+}

@@ -1,6 +1,7 @@
 // Test helpers: run the tool in-process or as a process and capture its
 // report, and read fixture files.
 #pragma once
+#include <cstdint>
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -45,3 +46,6 @@ run_result run_bus_text(const std::string& bus, std::vector<std::string> args = 
 std::string shell_output(const std::string& command);
 // True when a shell command succeeds; its output is discarded.
 bool run_quietly(const std::string& command);
+// The digits of a number as reports print it, grouped with commas or plain
+// ("1,024", "  512"); reading stops at the first other character.
+uint64_t number_of(const std::string& text);

@@ -28,18 +28,6 @@ std::string trim(const std::string& s)
     return a == std::string::npos ? "" : s.substr(a, b - a + 1);
 }
 
-uint64_t digits_of(const std::string& text)
-{
-    uint64_t value = 0;
-    for (char c : text) {
-        if (c >= '0' && c <= '9')
-            value = value * 10 + uint64_t(c - '0');
-        else if (c != ',' && c != ' ')
-            break;
-    }
-    return value;
-}
-
 std::vector<std::string> lines_of(const std::string& text)
 {
     std::vector<std::string> lines;
@@ -80,9 +68,9 @@ std::vector<listed> parse_vexum(const std::string& text)
             p.name = rest.size() > 25 ? trim(rest.substr(25)) : "";
             parts.push_back(p);
         } else if (!parts.empty() && line.compare(0, 24, "        Partition start ") == 0) {
-            parts.back().start = digits_of(line.substr(29, 13));
+            parts.back().start = number_of(line.substr(29, 13));
         } else if (!parts.empty() && line.compare(0, 24, "        Partition size  ") == 0) {
-            parts.back().size = digits_of(line.substr(29, 13));
+            parts.back().size = number_of(line.substr(29, 13));
         }
     }
     return parts;
@@ -140,8 +128,8 @@ std::vector<peer_part> parse_parted(const std::string& text)
             continue;
         peer_part q;
         q.number = unsigned(std::stoul(fields[0]));
-        q.start = digits_of(fields[1]);
-        q.size = digits_of(fields[3]);
+        q.start = number_of(fields[1]);
+        q.size = number_of(fields[3]);
         q.name = fields[5];
         parts.push_back(q);
     }

@@ -34,19 +34,6 @@ std::string trim(const std::string& s)
     return a == std::string::npos ? "" : s.substr(a, b - a + 1);
 }
 
-// Digits of a grouped or plain number.
-uint64_t number_of(const std::string& text)
-{
-    uint64_t value = 0;
-    for (char c : text) {
-        if (c >= '0' && c <= '9')
-            value = value * 10 + uint64_t(c - '0');
-        else if (c != ',' && c != ' ')
-            break;
-    }
-    return value;
-}
-
 // One volume of a vexum report: its partition line, extent and BPB lines.
 struct reported_volume {
     char mark = ' ';
