@@ -6,6 +6,7 @@
 // the disk's size.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <ostream>
@@ -15,7 +16,9 @@
 #include "format/bytes.h"
 #include "harness.h"
 #include "physdrive/container.h"
+#include "physdrive/drive_platform.h"
 #include "physdrive/image_library.h"
+#include "physdrive/image_libyal.h"
 
 namespace {
 
@@ -455,3 +458,141 @@ TEST(PeerContainerChain, EwfImageOfAnotherNameReadsAsItsOneSegment)
                              "segment named .E01\n");
     EXPECT_EQ(split.out, raw.out);
 }
+
+namespace {
+
+// A raw disk of sectors sectors, each holding its own number in every
+// 32-bit word.
+bool write_numbered_disk(const std::string& path, uint32_t sectors)
+{
+    bytes data(size_t(sectors) * 512);
+    for (uint32_t s = 0; s < sectors; s++)
+        for (size_t at = 0; at < 512; at += 4)
+            put_be32(&data[size_t(s) * 512 + at], s);
+    return write_file(path, data);
+}
+
+// Reads the sector (and the one after it, but for the last) and checks that
+// each holds its number. 0, or -1 with what went wrong in why.
+int check_numbered_read(library_image* image, uint32_t sector, uint32_t sectors, std::string* why)
+{
+    uint8_t buffer[1024] = {};
+    uint32_t length = sector + 1 < sectors ? 1024 : 512;
+    std::string reason;
+    if (read_library_image(image, uint64_t(sector) * 512, buffer, length, &reason) != 0) {
+        *why = "sector " + std::to_string(sector) + ": " + reason;
+        return -1;
+    }
+    for (uint32_t at = 0; at < length; at += 4) {
+        if (get_be32(buffer + at) != sector + at / 512) {
+            *why = "sector " + std::to_string(sector) + " holds " + std::to_string(get_be32(buffer + at)) +
+                   " at byte " + std::to_string(at);
+            return -1;
+        }
+    }
+    return 0;
+}
+
+struct reopened_container {
+    const char* name;
+    const char* options; // qemu-img convert's
+    container_format format;
+    const char* library;
+};
+
+void PrintTo(const reopened_container& c, std::ostream* os) { *os << c.name; }
+
+class ReopenedContainer : public ::testing::TestWithParam<reopened_container> {
+protected:
+    // 64 MiB: sectors in many clusters (64 KiB) and blocks (2 MiB).
+    static constexpr uint32_t SECTORS = 131072;
+
+    // The numbered disk in the container, opened; "" or why not.
+    std::string open_numbered(const TempFolder& folder, library_image** image)
+    {
+        const reopened_container& c = GetParam();
+        std::string raw = folder.file("disk.img");
+        if (!write_numbered_disk(raw, SECTORS) ||
+            !run_quietly("qemu-img convert -f raw " + std::string(c.options) + " " + in_quotes(raw) + " " +
+                         in_quotes(folder.file("disk.image"))))
+            return "the image was not made";
+        container_header header;
+        header.format = c.format;
+        std::string reason;
+        if (open_library_image(folder.file("disk.image").c_str(), &header, image, &reason) != 0)
+            return reason;
+        if (header.media_size != uint64_t(SECTORS) * 512)
+            return "media size " + std::to_string(header.media_size);
+        return "";
+    }
+};
+
+} // namespace
+
+// The image opened again between reads reads the same disk; one that holds
+// another disk by then is not read on, and says so.
+TEST_P(ReopenedContainer, OpenedAgainReadsTheSameDiskOrStops)
+{
+    const reopened_container& c = GetParam();
+    std::string lacking = qemu_lacks(c.format);
+    if (!lacking.empty())
+        GTEST_SKIP() << lacking;
+    TempFolder folder;
+    library_image* image = nullptr;
+    ASSERT_EQ(open_numbered(folder, &image), "");
+    std::string why, reason;
+    const uint32_t order[] = {0, 130000, 1, 4096, 65535, 131071, 2};
+    for (uint32_t sector : order) {
+        EXPECT_EQ(check_numbered_read(image, sector, SECTORS, &why), 0) << why;
+        ASSERT_EQ(reopen_library_image(image, &reason), 0) << reason;
+    }
+
+    // Another disk put in the image's place.
+    ASSERT_TRUE(qemu_convert(c.options, folder.file("other.image")));
+    ASSERT_EQ(rename(folder.file("other.image").c_str(), folder.file("disk.image").c_str()), 0);
+    EXPECT_EQ(reopen_library_image(image, &reason), -1);
+    EXPECT_EQ(reason, std::string(c.library) + ": the image changed while it was read");
+    uint8_t buffer[512] = {};
+    EXPECT_EQ(read_library_image(image, 0, buffer, sizeof buffer, &reason), -1);
+    EXPECT_EQ(reason, std::string(c.library) + ": the image is not open");
+    close_library_image(image);
+}
+
+// Reads far apart, each in a cluster or block of its own, hold the heap the
+// library uses to a few of them, where its caches would hold a hundred.
+TEST_P(ReopenedContainer, ReadsFarApartHoldTheHeapToAFewClusters)
+{
+    const reopened_container& c = GetParam();
+    std::string lacking = qemu_lacks(c.format);
+    if (!lacking.empty())
+        GTEST_SKIP() << lacking;
+    {
+        size_t before = platform_heap_in_use();
+        std::vector<uint8_t> block(1 << 20, 1);
+        size_t during = platform_heap_in_use();
+        if (during < before + block.size() / 2 || block[block.size() - 1] != 1)
+            GTEST_SKIP() << "the heap in use is not measured here (another allocator, a sanitizer's)";
+    }
+    TempFolder folder;
+    library_image* image = nullptr;
+    ASSERT_EQ(open_numbered(folder, &image), "");
+    size_t opened = platform_heap_in_use();
+    size_t most = opened;
+    std::string why;
+    // 200 reads 320 KiB apart, then back to the start: every read in a
+    // cluster not read before, a block every seventh read.
+    for (uint32_t i = 0; i < 400; i++) {
+        uint32_t sector = (i % 200) * 640 + i / 200;
+        ASSERT_EQ(check_numbered_read(image, sector, SECTORS, &why), 0) << why;
+        most = std::max(most, platform_heap_in_use());
+    }
+    close_library_image(image);
+    // libqcow alone would hold 128 clusters and a level-2 table (8 MiB).
+    EXPECT_LT(most - opened, size_t(1) << 20);
+}
+
+INSTANTIATE_TEST_SUITE_P(Libraries, ReopenedContainer,
+                         ::testing::Values(reopened_container{"Qcow2", "-O qcow2", container_format::qcow, "libqcow"},
+                                           reopened_container{"VhdDynamic", "-O vpc -o force_size=on",
+                                                              container_format::vhd, "libvhdi"}),
+                         [](const ::testing::TestParamInfo<reopened_container>& info) { return info.param.name; });

@@ -2,6 +2,7 @@
 // a file by path for shared read-only access, ask its geometry, read bytes
 // at a 64-bit offset, close. One file per platform implements it.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 using drive_handle_t = intptr_t;
@@ -28,3 +29,6 @@ int platform_drive_geometry(drive_handle_t handle, disk_geometry* geometry);
 int platform_read_at(drive_handle_t handle, uint64_t offset, uint8_t* buffer, uint32_t length);
 int platform_size_bytes(drive_handle_t handle, uint64_t* bytes);
 void platform_close_drive(drive_handle_t handle);
+// The bytes the C library's allocator has handed out and not taken back,
+// or 0 where the platform does not tell.
+size_t platform_heap_in_use();

@@ -3,11 +3,13 @@
 // parents, reading at an offset, the library's error as one line, closing.
 #include "physdrive/image_library.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <new>
 
 #include "format/format.h"
+#include "physdrive/drive_platform.h"
 #include "physdrive/image_libyal.h"
 
 namespace {
@@ -105,6 +107,33 @@ int open_object(library_image* image, const std::string& path, yal_object** obje
     if (api.after_open)
         return api.after_open(*object, path, reason);
     return 0;
+}
+
+// Closes and frees every object of the image's chain.
+void close_objects(library_image* image)
+{
+    const libyal_api& api = image->api;
+    for (yal_object* object : image->objects) {
+        yal_error* error = nullptr;
+        api.close(object, &error);
+        if (error)
+            api.error_free(&error);
+        api.free(&object, &error);
+        if (error)
+            api.error_free(&error);
+    }
+    image->objects.clear();
+}
+
+// What the reads of an image may add to the heap before it is opened
+// again: twice the most a single read has added, so that the library's
+// caches still serve the next read or two (a cluster and its table, a
+// block), and a cluster larger than the floor is not read again at every
+// read; 256 KiB at least.
+size_t read_heap_budget(const library_image& image)
+{
+    constexpr size_t FLOOR = 256 * 1024;
+    return std::max(FLOOR, 2 * image.largest_read_heap);
 }
 
 } // namespace
@@ -228,6 +257,31 @@ int open_libyal_chain(library_image* image, const char* path, container_header* 
     }
 }
 
+int reopen_library_image(library_image* image, std::string* reason)
+{
+    const libyal_api& api = image->api;
+    close_objects(image);
+    image->read_heap = 0;
+    container_header header;
+    if (open_libyal_chain(image, image->path.c_str(), &header, reason) != 0) {
+        close_objects(image);
+        return -1;
+    }
+    yal_error* error = nullptr;
+    uint64_t size = 0;
+    if (api.media_size(image->objects.front(), &size, &error) != 1) {
+        *reason = take_libyal_error(api, &error, "cannot tell the disk's size");
+        close_objects(image);
+        return -1;
+    }
+    if (size != image->media_size) {
+        *reason = std::string(api.library) + ": the image changed while it was read";
+        close_objects(image);
+        return -1;
+    }
+    return 0;
+}
+
 int open_library_image(const char* path, container_header* header, library_image** opened, std::string* reason)
 {
     *opened = nullptr;
@@ -258,6 +312,8 @@ int open_library_image(const char* path, container_header* header, library_image
             return CONTAINER_REFUSED;
         }
         header->media_size = size;
+        image->path = path;
+        image->media_size = size;
         *opened = image;
         return 0;
     }
@@ -279,11 +335,26 @@ const char* container_library(container_format format, bool* in_build)
 
 int read_library_image(library_image* image, uint64_t offset, uint8_t* buffer, uint32_t length, std::string* reason)
 {
-    if (image == nullptr || image->objects.empty() || offset > uint64_t(INT64_MAX))
+    if (image == nullptr || offset > uint64_t(INT64_MAX))
         return -1;
     const libyal_api& api = image->api;
+    if (image->objects.empty()) {
+        *reason = std::string(api.library) + ": the image is not open";
+        return -1;
+    }
+    if (api.drops_caches && image->read_heap > int64_t(read_heap_budget(*image)) &&
+        reopen_library_image(image, reason) != 0)
+        return -1;
+    size_t before = api.drops_caches ? platform_heap_in_use() : 0;
     yal_error* error = nullptr;
     ssize_t got = api.read_at(image->objects.front(), buffer, length, int64_t(offset), &error);
+    if (api.drops_caches) {
+        // What the library added (or, replacing cache entries, freed).
+        size_t after = platform_heap_in_use();
+        image->read_heap += int64_t(after) - int64_t(before);
+        if (after > before)
+            image->largest_read_heap = std::max(image->largest_read_heap, after - before);
+    }
     if (got == ssize_t(length))
         return 0;
     if (got < 0) {
@@ -301,17 +372,7 @@ void close_library_image(library_image* image)
 {
     if (image == nullptr)
         return;
-    const libyal_api& api = image->api;
-    for (yal_object* object : image->objects) {
-        yal_error* error = nullptr;
-        api.close(object, &error);
-        if (error)
-            api.error_free(&error);
-        api.free(&object, &error);
-        if (error)
-            api.error_free(&error);
-    }
-    image->objects.clear();
+    close_objects(image);
     unload_library(&image->library);
     delete image;
 }

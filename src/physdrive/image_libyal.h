@@ -40,12 +40,24 @@ struct libyal_api {
     // A step after each file of the chain is opened (VMDK: its extent
     // files). 0, or CONTAINER_REFUSED with reason set.
     std::function<int(yal_object* object, const std::string& path, std::string* reason)> after_open;
+    // The libraries cache a fixed number of their blocks and tables per
+    // opened file, and no call of theirs sizes or empties these caches
+    // (libqcow: 128 clusters and 64 level-2 tables, 12 MiB with 64 KiB
+    // clusters and 384 MiB with 2 MiB ones; libvhdi: 8 blocks, each with a
+    // record per sector range of its bitmap). Closing the file frees them.
+    // When true, the image is opened again once its reads have added more
+    // to the heap than read_heap_budget allows.
+    bool drops_caches = false;
 };
 
 struct library_image {
     loaded_library library; // unloaded last, after every object is freed
     libyal_api api;
     std::vector<yal_object*> objects; // the image first, then its parents, each closed and freed in turn
+    std::string path;                 // the image's file, opened again when api.drops_caches
+    uint64_t media_size = 0;          // the disk's size when first opened, which each opening must find again
+    int64_t read_heap = 0;            // what the reads since the last opening have added to the heap
+    size_t largest_read_heap = 0;     // the most a single read has added
 };
 
 // The names of a library's calls beyond "<library>_<object>_": the read
@@ -97,6 +109,11 @@ std::string take_libyal_error(const libyal_api& api, yal_error** error, const ch
 // 0, or CONTAINER_REFUSED with reason set.
 constexpr int MAX_PARENT_DEPTH = 16;
 int open_libyal_chain(library_image* image, const char* path, container_header* header, std::string* reason);
+// Opens the image's chain again, which frees what the library cached (see
+// libyal_api::drops_caches). The files must still hold the disk first
+// opened, as far as its size tells. 0, or -1 with reason set and nothing
+// left open, so that every later read fails too.
+int reopen_library_image(library_image* image, std::string* reason);
 
 // Checks that a library's function, as its header declares it, has the
 // shape of the api's call that it is bound to.

@@ -21,6 +21,7 @@ int open_qcow_image(const char* file, const char* path, container_header* header
 {
     libyal_api& api = image->api;
     api.read_access = LIBQCOW_OPEN_READ;
+    api.drops_caches = true;
     decltype(&libqcow_file_get_format_version) get_format_version;
     decltype(&libqcow_file_get_encryption_method) get_encryption_method;
     libyal_table table;

@@ -20,6 +20,9 @@ int open_vhdi_image(const char* file, const char* path, container_header* header
 {
     libyal_api& api = image->api;
     api.read_access = LIBVHDI_OPEN_READ;
+    // VHD only: the cost of opening a VHDX again (its log and metadata
+    // regions) has not been weighed.
+    api.drops_caches = header->format == container_format::vhd;
     decltype(&libvhdi_file_get_disk_type) get_disk_type;
     decltype(&libvhdi_file_get_format_version) get_format_version;
     decltype(&libvhdi_file_get_bytes_per_sector) get_bytes_per_sector;

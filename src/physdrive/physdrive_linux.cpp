@@ -15,6 +15,7 @@
 #include <vector>
 
 #include <dirent.h>
+#include <malloc.h>
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <linux/hdreg.h>
@@ -178,4 +179,15 @@ void platform_close_drive(drive_handle_t handle)
 {
     if (handle != INVALID_DRIVE_HANDLE)
         close(int(handle));
+}
+
+size_t platform_heap_in_use()
+{
+#if defined(__GLIBC__) && (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 33))
+    // Every arena: the chunks in use, and those mapped on their own.
+    struct mallinfo2 info = mallinfo2();
+    return info.uordblks + info.hblkhd;
+#else
+    return 0;
+#endif
 }
