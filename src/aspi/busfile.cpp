@@ -47,27 +47,33 @@ uint32_t transfer(const srb_exec& request, const uint8_t* data, uint64_t length)
 
 // Copies blocks [block, block + count) of the unit's described medium into
 // the first length bytes of buffer: the bytes given, zeros for the rest.
-void read_inline_blocks(const bus_unit& unit, uint64_t block, uint64_t count, uint8_t* buffer, uint64_t length)
+int read_inline_blocks(bus_description& bus, const bus_unit& unit, uint64_t block, uint64_t count, uint8_t* buffer,
+                       uint64_t length)
 {
     std::memset(buffer, 0, size_t(length));
-    auto given = unit.blocks.lower_bound(block);
-    for (; given != unit.blocks.end() && given->first < block + count; ++given) {
-        uint64_t offset = (given->first - block) * unit.block_length;
+    auto given = std::lower_bound(unit.blocks.begin(), unit.blocks.end(), block,
+                                  [](const bus_block& b, uint64_t number) { return b.number < number; });
+    for (; given != unit.blocks.end() && given->number < block + count; ++given) {
+        uint64_t offset = (given->number - block) * unit.block_length;
         if (offset >= length)
             break;
-        uint64_t n = given->second.size();
+        bus_answer contents;
+        if (read_bus_answer(bus, given->offset, &contents) != 0)
+            return -1;
+        uint64_t n = std::min<uint64_t>(contents.data.size(), unit.block_length);
         if (n > length - offset)
             n = length - offset;
         // A block line without data lines holds nothing (and no bytes to
         // copy from).
         if (n > 0)
-            std::memcpy(buffer + offset, given->second.data(), size_t(n));
+            std::memcpy(buffer + offset, contents.data.data(), size_t(n));
     }
+    return 0;
 }
 
 // READ CAPACITY and READ(10) of a unit whose medium is an image file or
 // described in the bus file.
-bool answer_from_image(bus_unit& unit, const srb_exec& request, request_outcome* outcome)
+bool answer_from_image(bus_description& bus, bus_unit& unit, const srb_exec& request, request_outcome* outcome)
 {
     if (!unit.image && !unit.inline_medium)
         return false;
@@ -94,16 +100,31 @@ bool answer_from_image(bus_unit& unit, const srb_exec& request, request_outcome*
     uint64_t length = count * unit.block_length;
     if (length > request.data_length)
         length = request.data_length;
-    if (length && request.data_buffer && unit.inline_medium) {
-        read_inline_blocks(unit, block, count, request.data_buffer, length);
-    } else if (length && request.data_buffer) {
-        if (read_container(unit.image.get(), block * unit.block_length, request.data_buffer, uint32_t(length)) != 0) {
+    if (length && request.data_buffer) {
+        int read = unit.inline_medium
+                       ? read_inline_blocks(bus, unit, block, count, request.data_buffer, length)
+                       : read_container(unit.image.get(), block * unit.block_length, request.data_buffer,
+                                        uint32_t(length));
+        if (read != 0) {
             set_sense(outcome, 0x03, 0x11); // unrecovered read error
             return true;
         }
     }
     outcome->transferred = uint32_t(length);
     return true;
+}
+
+// A bus file edited while it is replayed no longer reads as it was checked:
+// what is asked of it from then on answers as an empty address, and the run
+// says so once.
+void report_change(bus_description& bus)
+{
+    if (!bus.changed || bus.change_told)
+        return;
+    bus.change_told = true;
+    err_printf("vexum: %s: the bus file changed while it was read; the units not yet read answer as empty "
+               "addresses\n",
+               bus.name.c_str());
 }
 
 bool adapter_rejected(const bus_description& bus, int number)
@@ -124,6 +145,7 @@ void bus_execute(void* context, const srb_exec& request, request_outcome* outcom
         return;
     }
     bus_unit* unit = find_bus_unit(bus, request.host_adapter, request.target, request.lun);
+    report_change(bus);
     if (!unit) {
         outcome->host_status = HASTAT_SEL_TO;
         return;
@@ -133,12 +155,20 @@ void bus_execute(void* context, const srb_exec& request, request_outcome* outcom
         set_sense(outcome, 0x06, 0x29);
         return;
     }
-    bus_answer* a = choose_bus_answer(*unit, request.cdb, request.cdb_length);
-    if (!a) {
-        if (!answer_from_image(*unit, request, outcome))
+    int64_t chosen = choose_bus_answer(*unit, request.cdb, request.cdb_length);
+    if (chosen < 0) {
+        if (!answer_from_image(bus, *unit, request, outcome))
             set_sense(outcome, 0x05, 0x20); // invalid command operation code
         return;
     }
+    bus_answer answer;
+    if (read_bus_answer(bus, uint64_t(chosen), &answer) != 0) {
+        bus.changed = true;
+        report_change(bus);
+        outcome->host_status = HASTAT_SEL_TO;
+        return;
+    }
+    const bus_answer* a = &answer;
     if (a->hang) {
         outcome->kind = OUTCOME_NEVER;
         return;
@@ -249,15 +279,51 @@ int read_bus_file(const char* path, std::string* text, std::string* error)
 
 std::vector<std::string> bus_file_images(const aspi_manager* manager)
 {
-    std::set<std::string> paths;
+    std::vector<std::string> paths;
     if (manager && manager->execute == bus_execute) {
-        for (const auto& unit : bus_of(manager->context).units) {
-            if (unit->image)
-                paths.insert(unit->image_path);
-        }
+        for (const auto& image : bus_of(manager->context).images)
+            paths.push_back(image.first);
     }
-    return std::vector<std::string>(paths.begin(), paths.end());
+    return paths;
 }
+
+namespace {
+
+const aspi_manager* start_bus_manager(bus_manager* m)
+{
+    if (m->bus.interrupted_line)
+        err_printf("vexum: %s:%d: warning: the traced run was interrupted; what it did not reach answers as an "
+                   "empty address\n",
+                   m->bus.name.c_str(), m->bus.interrupted_line);
+    m->record = {"bus file", m, bus_support_info, bus_describe_adapter, bus_execute, bus_describe_targets,
+                 bus_shutdown};
+    return &m->record;
+}
+
+// A bus file that can be read at an offset (a file, not a pipe) is read in
+// place: opened, measured and left open. 1 when it is, 0 when it must be
+// read whole, -1 with error set.
+int open_in_place(const char* path, bus_source* source, std::string* error)
+{
+    drive_handle_t file = platform_open_path(path);
+    if (file == INVALID_DRIVE_HANDLE)
+        return 0;
+    uint64_t size = 0;
+    if (!platform_is_medium(file) || platform_size_bytes(file, &size) != 0) {
+        platform_close_drive(file);
+        return 0;
+    }
+    if (size > BUS_FILE_LIMIT) {
+        platform_close_drive(file);
+        *error = std::string(path) + ": the bus file is larger than " + std::to_string(BUS_FILE_LIMIT >> 20) + " MiB";
+        return -1;
+    }
+    source->file = file;
+    source->size = size;
+    return 1;
+}
+
+} // namespace
 
 const aspi_manager* load_bus_text(const std::string& text, const char* name, const char* base_dir,
                                   std::string* error)
@@ -267,13 +333,7 @@ const aspi_manager* load_bus_text(const std::string& text, const char* name, con
         delete m;
         return nullptr;
     }
-    if (m->bus.interrupted_line)
-        err_printf("vexum: %s:%d: warning: the traced run was interrupted; what it did not reach answers as an "
-                   "empty address\n",
-                   name, m->bus.interrupted_line);
-    m->record = {"bus file", m, bus_support_info, bus_describe_adapter, bus_execute, bus_describe_targets,
-                 bus_shutdown};
-    return &m->record;
+    return start_bus_manager(m);
 }
 
 const aspi_manager* load_bus_file(const char* path, std::string* error)
@@ -281,10 +341,17 @@ const aspi_manager* load_bus_file(const char* path, std::string* error)
     // Every size a bus file asks for is bounded, but memory may still run
     // out below the bounds (a low ulimit): that is one line, not an abort.
     try {
-        std::string text;
-        if (read_bus_file(path, &text, error) != 0)
+        auto m = std::make_unique<bus_manager>();
+        m->bus.name = path;
+        m->bus.base_dir = folder_of(path);
+        int in_place = open_in_place(path, &m->bus.source, error);
+        if (in_place < 0)
             return nullptr;
-        return load_bus_text(text, path, folder_of(path).c_str(), error);
+        if (in_place == 0 && read_bus_file(path, &m->bus.source.text, error) != 0)
+            return nullptr;
+        if (parse_bus_source(&m->bus, error) < 0)
+            return nullptr;
+        return start_bus_manager(m.release());
     } catch (const std::bad_alloc&) {
         *error = std::string(path) + ": not enough memory for the bus file";
         return nullptr;

@@ -1,7 +1,15 @@
 // The description of a SCSI bus read from a bus file (docs/bus-file.md):
-// what the parser fills and what the bus file manager answers from.
+// what the parser keeps and what the bus file manager answers from.
+//
+// A bus file is read in place. Loading it checks every line once and keeps
+// only where each unit's lines stand; a unit's answers are indexed when the
+// unit is first asked, and an answer's bytes are read from the file when it
+// is chosen. What stays in memory is a few bytes per unit line and per
+// answer of the units asked, whatever the size of the file (a trace of a
+// long partition chain is 188 MB of text).
 #pragma once
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <memory>
 #include <string>
@@ -10,10 +18,11 @@
 
 #include "aspi/aspi.h"
 #include "physdrive/container.h"
+#include "physdrive/drive_platform.h"
 
+// What an answer makes of the request it is chosen for: its lines, read
+// when it is chosen.
 struct bus_answer {
-    std::vector<int> pattern; // command block bytes; -1 matches any byte
-    int compared = 0;         // how many bytes the pattern compares
     std::vector<uint8_t> data;
     std::vector<uint8_t> sense;
     uint8_t target_status = STATUS_GOOD;
@@ -21,30 +30,73 @@ struct bus_answer {
     int request_status = -1; // -1: derived from the other statuses
     long transfer_limit = -1;
     bool hang = false;
-    bool used = false;
 };
 
 // What one bus file may ask of the tool (docs/bus-file.md, "Limits").
 constexpr uint64_t BUS_FILE_LIMIT = uint64_t(256) << 20;   // bytes of the file
 constexpr size_t BUS_LINE_LIMIT = size_t(4) << 20;         // bytes of one line
-constexpr uint64_t BUS_MEMORY_LIMIT = uint64_t(256) << 20; // what its description holds
+constexpr uint64_t BUS_MEMORY_LIMIT = uint64_t(256) << 20; // what its description describes
 constexpr uint64_t BUS_ITEM_COST = 256;                    // a unit, answer or block beside its bytes
 constexpr size_t BUS_SHAPE_LIMIT = 256;                    // kinds of pattern in one unit
+static_assert(BUS_FILE_LIMIT <= UINT32_MAX, "offsets in a bus file are kept in 32 bits");
 
-// The answers of one unit whose patterns compare the same positions (the
-// same length, the same ".." places), found by the bytes they compare. A
-// group holds the answers of one pattern in file order; those before
-// next_unused have been used, the others not.
-struct answer_group {
-    std::vector<uint32_t> members;
-    size_t next_unused = 0;
+// The text of a bus file: held whole (a text given in memory, or a file that
+// cannot be read at an offset, such as a pipe), or read from the file in
+// pieces.
+struct bus_source {
+    std::string text;                            // the text, when held whole
+    drive_handle_t file = INVALID_DRIVE_HANDLE; // the file, when read in place
+    uint64_t size = 0;                           // of the file
+    std::vector<char> window;                    // the piece of the file read last
+    uint64_t window_start = 0;
+
+    bus_source() = default;
+    bus_source(const bus_source&) = delete;
+    bus_source& operator=(const bus_source&) = delete;
+    ~bus_source()
+    {
+        if (file != INVALID_DRIVE_HANDLE)
+            platform_close_drive(file);
+    }
 };
 
+// Reads the line that starts at offset: 1 with the line (without its line
+// end) and where the next one starts, 0 at the end of the text, -1 when the
+// file cannot be read or the line is longer than BUS_LINE_LIMIT.
+int read_bus_line(bus_source& source, uint64_t offset, std::string* line, uint64_t* next);
+
+// One stretch of a unit's lines: its unit line's address and where the line
+// after it starts. A unit may be described in several stretches (a trace
+// starts one at each change of address).
+struct bus_segment {
+    uint32_t address;
+    uint32_t offset;
+};
+static_assert(sizeof(bus_segment) == 8, "a unit line costs 8 bytes");
+
+// The answers of one unit whose patterns compare the same positions (the
+// same length, the same ".." places). Each answer is one record: the bytes
+// its pattern compares (in byte 1 only the bits below the LUN), then the
+// offset of its on line, big-endian; records are sorted, so the answers of
+// one pattern lie together in file order. An answer is consumed when it has
+// been chosen as the first unused one of its pattern.
 struct answer_shape {
-    int length = 0;
-    uint32_t wildcards = 0; // bit i: position i matches any byte
-    int compared = 0;
-    std::unordered_map<std::string, answer_group> groups;
+    uint8_t length = 0;     // pattern positions
+    uint8_t compared = 0;   // positions that are not ".."
+    uint16_t wildcards = 0; // bit i: position i matches any byte
+    std::vector<uint8_t> records;
+    std::vector<bool> consumed;
+    // For a pattern of more than one answer, once one is consumed: its
+    // first record -> its first record not consumed.
+    std::unordered_map<uint32_t, uint32_t> next_unused;
+    size_t record_size() const { return size_t(compared) + 4; }
+    size_t count() const { return records.size() / record_size(); }
+};
+
+// A block of a medium described in the bus file: where its block line is.
+struct bus_block {
+    uint32_t number;
+    uint32_t offset;
 };
 
 struct bus_unit {
@@ -54,48 +106,67 @@ struct bus_unit {
     uint32_t block_length = 0;
     uint64_t image_blocks = 0; // blocks of the medium, from the image or the medium line
     // A medium described in the bus file itself (medium and block lines):
-    // the blocks given, by number, each at most one block long; every other
-    // byte of the medium reads as zero.
+    // the blocks given, by number; every other byte reads as zero.
     bool inline_medium = false;
-    std::map<uint64_t, std::vector<uint8_t>> blocks;
+    std::vector<bus_block> blocks;
     long attention = 0;
-    std::vector<bus_answer> answers;
-    std::vector<answer_shape> shapes; // the answers indexed (index_bus_answers)
+    std::vector<answer_shape> shapes;
 };
 
 struct bus_adapter {
     bool reject = false;
     uint8_t ids[48] = {};
-    int targets = 0;  // target IDs on its bus (targets line); 0: not said
-    int own_id = -1;  // the adapter's own ID among them; -1: none
+    int targets = 0; // target IDs on its bus (targets line); 0: not said
+    int own_id = -1; // the adapter's own ID among them; -1: none
 };
 
 struct bus_description {
+    std::string name;     // the file's name in messages
+    std::string base_dir; // where relative image paths start
+    bus_source source;
     uint32_t support = 0;
     bool support_given = false;
     int adapter_count = 1;
     std::map<int, bus_adapter> adapters;
-    std::vector<std::unique_ptr<bus_unit>> units;
-    std::unordered_map<uint32_t, bus_unit*> unit_index; // by address
+    // Every unit line, sorted by address and then by place in the file.
+    std::deque<bus_segment> segments;
+    std::map<std::string, std::shared_ptr<container_image>> images; // by path, each opened once
+    std::unordered_map<uint32_t, std::unique_ptr<bus_unit>> loaded; // the units asked so far, by address
     // The line "end interrupted" of the trace of an interrupted run, or 0.
     int interrupted_line = 0;
+    bool changed = false;     // the file no longer reads as it did when loaded
+    bool change_told = false; // and the run has said so
 };
 
-// Parses bus file text into bus; name is the file's name in messages and
-// base_dir the folder that relative image paths start from (and may not
-// leave). Returns 0, or -1 with error set to "NAME:LINE: reason", the file's
-// text in it made visible.
+uint32_t bus_address(int adapter, int target, int lun);
+
+// Checks every line of the bus file in bus->source and notes where each
+// unit is described; bus->name and bus->base_dir are set (relative image
+// paths start there and may not leave it). Returns 0, or -1 with error set
+// to "NAME:LINE: reason", the file's text in it made visible.
+int parse_bus_source(bus_description* bus, std::string* error);
+// The same for a text in memory.
 int parse_bus_text(const std::string& text, const char* name, const char* base_dir, bus_description* bus,
                    std::string* error);
 
-// The unit described at an address, or null.
+// How many units the description has (addresses with at least one unit line).
+size_t count_bus_units(const bus_description& bus);
+// The unit described at an address, its answers indexed on first use; null
+// when none is described (or, once it has been reported, when the file has
+// changed since it was loaded).
 bus_unit* find_bus_unit(bus_description& bus, int adapter, int target, int lun);
-// Adds a unit at an address that has none.
-bus_unit* add_bus_unit(bus_description& bus, int adapter, int target, int lun);
+// Reads the lines of the unit at address from the stretches that start
+// before limit into unit, answers indexed. Returns 0, or -1 with *error_offset
+// and *reason set for the first line that breaks a rule of the whole unit.
+int load_bus_unit(bus_description& bus, uint32_t address, uint64_t limit, bus_unit* unit, uint64_t* error_offset,
+                  std::string* reason);
 
-// Sorts the unit's answers into shapes and groups; -1 when they come in more
-// than BUS_SHAPE_LIMIT shapes.
-int index_bus_answers(bus_unit* unit);
-// The answer to a command block (docs/bus-file.md, "Answers"), marked used;
-// null when no pattern matches. Costs one look-up per shape of the unit.
-bus_answer* choose_bus_answer(bus_unit& unit, const uint8_t* cdb, int cdb_length);
+// Sorts each shape's records (answer_shape).
+void sort_answer_records(answer_shape* shape);
+// The answer to a command block (docs/bus-file.md, "Answers"): the offset of
+// its on line, or -1 when no pattern matches. Costs one search per shape of
+// the unit.
+int64_t choose_bus_answer(bus_unit& unit, const uint8_t* cdb, int cdb_length);
+// Reads the answer whose on line starts at offset, or the data of the block
+// whose block line does. 0, or -1 when the file no longer reads so.
+int read_bus_answer(bus_description& bus, uint64_t offset, bus_answer* answer);
