@@ -6,6 +6,7 @@
 // is, and the function that reads its arguments.
 #include <algorithm>
 #include <array>
+#include <deque>
 #include <cctype>
 #include <cstring>
 #include <filesystem>
@@ -21,8 +22,10 @@
 
 namespace {
 
+// A word of a line: a view into the line, or into the parser's store of
+// quoted texts, whose escapes are undone.
 struct token {
-    std::string text;
+    std::string_view text;
     bool quoted;
 };
 
@@ -67,6 +70,7 @@ struct parser {
     bool in_block = false;
     uint64_t content_bytes = 0; // data bytes of the answer or block, so far
     uint64_t sense_bytes = 0;
+    std::deque<std::string> quoted; // the quoted texts of the line split last
     bus_answer scratch;
     bus_answer* answer = &scratch; // read: what the lines fill
     std::set<uint32_t> block_numbers;
@@ -114,6 +118,8 @@ struct parser {
 
 bool split_line(parser& p, const std::string& text, tokens_t* tokens)
 {
+    tokens->clear();
+    p.quoted.clear();
     size_t i = 0;
     while (i < text.size()) {
         char c = text[i];
@@ -151,13 +157,14 @@ bool split_line(parser& p, const std::string& text, tokens_t* tokens)
             }
             if (!closed)
                 return p.fail("quoted text is not closed");
-            tokens->push_back({value, true});
+            p.quoted.push_back(std::move(value));
+            tokens->push_back({p.quoted.back(), true});
         } else {
             size_t start = i;
             while (i < text.size() && text[i] != ' ' && text[i] != '\t' && text[i] != '\r' && text[i] != '"' &&
                    text[i] != '#')
                 i++;
-            tokens->push_back({text.substr(start, i - start), false});
+            tokens->push_back({std::string_view(text).substr(start, i - start), false});
         }
     }
     return true;
@@ -178,7 +185,7 @@ std::string_view first_word(const std::string& text)
 }
 
 // A whole text of digits in base 16 or 10, at most limit.
-bool parse_number(const std::string& text, int base, uint32_t limit, uint32_t* value)
+bool parse_number(std::string_view text, int base, uint32_t limit, uint32_t* value)
 {
     if (text.empty() || text.size() > (base == 16 ? 8u : 10u))
         return false;
@@ -195,12 +202,15 @@ bool parse_number(const std::string& text, int base, uint32_t limit, uint32_t* v
     return true;
 }
 
-bool parse_hex(const std::string& text, uint32_t limit, uint32_t* value) { return parse_number(text, 16, limit, value); }
+bool parse_hex(std::string_view text, uint32_t limit, uint32_t* value) { return parse_number(text, 16, limit, value); }
 
-bool parse_decimal(const std::string& text, uint32_t limit, uint32_t* value)
+bool parse_decimal(std::string_view text, uint32_t limit, uint32_t* value)
 {
     return parse_number(text, 10, limit, value);
 }
+
+bool is_hex(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+int hex_digit(char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; }
 
 // A byte list from tokens[first..]: hex bytes, quoted texts, "zeros N". The
 // bytes go to out when it is given; total counts the bytes of the answer or
@@ -214,7 +224,12 @@ bool parse_bytes(parser& p, const tokens_t& tokens, size_t first, std::vector<ui
             if (out)
                 out->insert(out->end(), t.text.begin(), t.text.end());
             *total += t.text.size();
-        } else if (t.text == "zeros") {
+        } else if (t.text.size() == 2 && is_hex(t.text[0]) && is_hex(t.text[1])) {
+            // The common case, without a number parser: a trace is mostly bytes.
+            if (out)
+                out->push_back(uint8_t(hex_digit(t.text[0]) << 4 | hex_digit(t.text[1])));
+            *total += 1;
+        } else if (t.text == std::string_view("zeros")) {
             uint32_t n;
             if (i + 1 >= tokens.size() || !parse_decimal(tokens[i + 1].text, 1u << 20, &n))
                 return p.fail("zeros needs a decimal count up to 1048576");
@@ -225,7 +240,7 @@ bool parse_bytes(parser& p, const tokens_t& tokens, size_t first, std::vector<ui
         } else {
             uint32_t v;
             if (t.text.size() != 2 || !parse_hex(t.text, 0xFF, &v))
-                return p.fail("bad byte '" + t.text + "' (two hexadecimal digits expected)");
+                return p.fail("bad byte '" + std::string(t.text) + "' (two hexadecimal digits expected)");
             if (out)
                 out->push_back(uint8_t(v));
             *total += 1;
@@ -236,15 +251,15 @@ bool parse_bytes(parser& p, const tokens_t& tokens, size_t first, std::vector<ui
     return p.charge(*total - before);
 }
 
-bool parse_address(const std::string& text, int* adapter, int* target, int* lun)
+bool parse_address(std::string_view text, int* adapter, int* target, int* lun)
 {
     uint32_t v[3];
     size_t start = 0;
     for (int i = 0; i < 3; i++) {
         size_t end = text.find(':', start);
-        if ((i < 2) != (end != std::string::npos))
+        if ((i < 2) != (end != std::string_view::npos))
             return false;
-        if (!parse_decimal(text.substr(start, end == std::string::npos ? end : end - start), 255, &v[i]))
+        if (!parse_decimal(text.substr(start, end == std::string_view::npos ? end : end - start), 255, &v[i]))
             return false;
         start = end + 1;
     }
@@ -287,7 +302,7 @@ bool read_adapter(parser& p, const tokens_t& tokens)
     p.in_block = false;
     if (tokens.size() == 3) {
         if (tokens[2].text != "reject")
-            return p.fail("unknown word '" + tokens[2].text + "' after adapter");
+            return p.fail("unknown word '" + std::string(tokens[2].text) + "' after adapter");
         p.adapter->reject = true;
     }
     return true;
@@ -301,7 +316,7 @@ bool read_identification(parser& p, const tokens_t& tokens, int field)
     if (!parse_bytes(p, tokens, 1, &bytes, &total))
         return false;
     if (bytes.size() > 16)
-        return p.fail(tokens[0].text + " longer than 16 bytes");
+        return p.fail(std::string(tokens[0].text) + " longer than 16 bytes");
     if (!bytes.empty()) // an empty list leaves the field zero
         std::memcpy(p.adapter->ids + 16 * field, bytes.data(), bytes.size());
     return true;
@@ -404,7 +419,8 @@ bool read_image(parser& p, const tokens_t& tokens)
         return p.fail("image needs a path and a block length (decimal, 1 to 65535)");
     if (p.unit && p.unit->inline_medium)
         return p.fail("a unit reads either an image or the blocks of its medium line, not both");
-    std::string path = tokens[1].text;
+    std::string written(tokens[1].text);
+    std::string path = written;
     if (!path.empty() && path[0] != '/' && !p.bus.base_dir.empty())
         path = p.bus.base_dir + "/" + path;
     // One open file per image, whatever the number of units that read it:
@@ -415,7 +431,7 @@ bool read_image(parser& p, const tokens_t& tokens)
     if (known == p.bus.images.end()) {
         if (p.how != mode::check)
             return p.fail("cannot open image " + path);
-        if (!check_image_path(p, tokens[1].text, path))
+        if (!check_image_path(p, written, path))
             return false;
         drive_handle_t handle = platform_open_path(path.c_str());
         if (handle == INVALID_DRIVE_HANDLE)
@@ -430,7 +446,7 @@ bool read_image(parser& p, const tokens_t& tokens)
         if (open_container_handle(path.c_str(), handle, size, &opened, &error) != 0)
             return p.fail("image " + error);
         known = p.bus.images.emplace(path, std::move(opened)).first;
-    } else if (p.how == mode::check && !check_image_path(p, tokens[1].text, path)) {
+    } else if (p.how == mode::check && !check_image_path(p, written, path)) {
         return false;
     }
     if (p.unit) {
@@ -508,7 +524,7 @@ bool read_on(parser& p, const tokens_t& tokens)
             pattern[i - 1] = int(v);
             compared++;
         } else {
-            return p.fail("bad command block byte '" + tokens[i].text + "'");
+            return p.fail("bad command block byte '" + std::string(tokens[i].text) + "'");
         }
     }
     p.in_answer = true;
@@ -609,9 +625,9 @@ bool read_number(parser& p, const tokens_t& tokens)
 {
     uint32_t v;
     if (tokens.size() != 2)
-        return p.fail(tokens[0].text + " needs one argument");
+        return p.fail(std::string(tokens[0].text) + " needs one argument");
     if (!(hex ? parse_hex(tokens[1].text, limit, &v) : parse_decimal(tokens[1].text, limit, &v)))
-        return p.fail("bad argument '" + tokens[1].text + "' for " + tokens[0].text);
+        return p.fail("bad argument '" + std::string(tokens[1].text) + "' for " + std::string(tokens[0].text));
     p.answer->*field = T(v);
     return true;
 }
@@ -645,7 +661,7 @@ enum class block { any, adapter, unit, answer, contents };
 enum class role { other, ends_unit, unit_line, content };
 
 struct keyword {
-    const char* word;
+    std::string_view word;
     block within;
     role is;
     bool (*read)(parser&, const tokens_t&);
@@ -687,7 +703,7 @@ const keyword* find_keyword(std::string_view word)
 // Loading: a line checked as it stands in the file.
 bool parse_line(parser& p, const tokens_t& tokens)
 {
-    const std::string& word = tokens[0].text;
+    std::string word(tokens[0].text);
     if (tokens[0].quoted)
         return p.fail("a line must start with a keyword");
     if (p.end_line)
