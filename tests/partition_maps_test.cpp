@@ -11,13 +11,16 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <random>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include "harness.h"
+#include "partition/maps.h"
 #include "map_media.h"
 #include "format/bytes.h"
 #include "format/crc32.h"
@@ -855,4 +858,40 @@ TEST(MapsJson, DocumentsOfEveryMapFollowTheSchema)
     if (WIFEXITED(code) && WEXITSTATUS(code) == 77)
         GTEST_SKIP() << log;
     EXPECT_TRUE(WIFEXITED(code) && WEXITSTATUS(code) == 0) << log;
+}
+
+TEST(LinkSet, FindsEveryLinkFollowedBeforeWhateverTheirOrder)
+{
+    // Chains that run forward, with steps small and large, then turn back,
+    // jump about, and return to links they took; the set must say exactly
+    // which offsets it has seen.
+    std::mt19937 random(18);
+    for (int round = 0; round < 30; round++) {
+        link_set set;
+        std::unordered_set<uint32_t> seen;
+        uint32_t at = round % 3 == 0 ? 0 : uint32_t(random());
+        for (int step = 0; step < 5000; step++) {
+            uint32_t offset;
+            switch (random() % 8) {
+            case 0:
+                offset = uint32_t(random()); // anywhere
+                break;
+            case 1:
+                offset = step % 2 ? UINT32_MAX : 0;
+                break;
+            case 2:
+                // a link taken before, if any
+                offset = seen.empty() ? at : at - uint32_t(random() % 4096);
+                break;
+            default:
+                // forward, by a step of a byte's worth or of several
+                offset = at + (random() % 4 == 0 ? uint32_t(random() % (1u << 28)) : uint32_t(1 + random() % 100));
+                break;
+            }
+            at = offset;
+            bool expected = seen.insert(offset).second;
+            ASSERT_EQ(add_link(&set, offset), expected) << "round " << round << ", step " << step << ", offset "
+                                                        << offset;
+        }
+    }
 }

@@ -8,8 +8,8 @@
 // answer of the units asked, whatever the size of the file (a trace of a
 // long partition chain is 188 MB of text).
 #pragma once
+#include <array>
 #include <cstdint>
-#include <deque>
 #include <map>
 #include <memory>
 #include <string>
@@ -74,22 +74,62 @@ struct bus_segment {
 };
 static_assert(sizeof(bus_segment) == 8, "a unit line costs 8 bytes");
 
+// Every unit line, by address and then by place in the file. They are added
+// in file order. While the addresses come in order (a file written unit by
+// unit) each is kept as its differences from the one before, a few bytes,
+// with a mark every SEGMENT_MARK_EVERY lines to search by; once one comes
+// out of order (a trace returns to units it asked before) all are kept
+// whole and sorted when the file has been read.
+constexpr size_t SEGMENT_MARK_EVERY = 64;
+struct segment_mark {
+    bus_segment segment; // the line the mark stands at
+    uint32_t next;       // where the line after it starts in packed
+};
+struct segment_list {
+    size_t count = 0;
+    bus_segment last{};
+    std::vector<uint8_t> packed;
+    std::vector<segment_mark> marks;
+    bool whole = false;
+    std::vector<bus_segment> lines; // when whole
+};
+void add_segment(segment_list* list, bus_segment segment);
+// Sorts the lines kept whole; after it no line may be added.
+void finish_segments(segment_list* list);
+
+// Walks the unit lines from the first whose address is at least address.
+struct segment_cursor {
+    const segment_list* list;
+    size_t index;    // of the line next returned
+    size_t at;       // where it starts in packed
+    bus_segment now; // the line before it
+};
+segment_cursor seek_segments(const segment_list& list, uint32_t address);
+// The next line, or false after the last.
+bool next_segment(segment_cursor* cursor, bus_segment* segment);
+
 // The answers of one unit whose patterns compare the same positions (the
-// same length, the same ".." places). Each answer is one record: the bytes
-// its pattern compares (in byte 1 only the bits below the LUN), then the
-// offset of its on line, big-endian; records are sorted, so the answers of
-// one pattern lie together in file order. An answer is consumed when it has
-// been chosen as the first unused one of its pattern.
+// same length, the same ".." places). The bytes a pattern compares (in
+// byte 1 only the bits below the LUN) are its key. Where every key of the
+// shape has the same byte (a trace's READ answers differ only in the block
+// address), the byte is kept once; each answer is one record: the other
+// bytes of its key, then the offset of its on line, big-endian. Records are
+// sorted, so the answers of one pattern lie together in file order. An
+// answer is consumed when it has been chosen as the first unused one of its
+// pattern.
 struct answer_shape {
     uint8_t length = 0;     // pattern positions
-    uint8_t compared = 0;   // positions that are not ".."
+    uint8_t compared = 0;   // positions that are not "..": the key's length
     uint16_t wildcards = 0; // bit i: position i matches any byte
+    std::array<uint8_t, 16> same{}; // the key's bytes that every answer shares
+    uint16_t differing = 0;         // bit k: the answers' keys differ in byte k
+    uint8_t kept = 0;               // bytes of a key in each record
     std::vector<uint8_t> records;
     std::vector<bool> consumed;
     // For a pattern of more than one answer, once one is consumed: its
     // first record -> its first record not consumed.
     std::unordered_map<uint32_t, uint32_t> next_unused;
-    size_t record_size() const { return size_t(compared) + 4; }
+    size_t record_size() const { return size_t(kept) + 4; }
     size_t count() const { return records.size() / record_size(); }
 };
 
@@ -129,7 +169,7 @@ struct bus_description {
     int adapter_count = 1;
     std::map<int, bus_adapter> adapters;
     // Every unit line, sorted by address and then by place in the file.
-    std::deque<bus_segment> segments;
+    segment_list segments;
     std::map<std::string, std::shared_ptr<container_image>> images; // by path, each opened once
     std::unordered_map<uint32_t, std::unique_ptr<bus_unit>> loaded; // the units asked so far, by address
     // The line "end interrupted" of the trace of an interrupted run, or 0.

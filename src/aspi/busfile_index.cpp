@@ -8,26 +8,31 @@
 #include <cstring>
 
 #include "aspi/busfile.h"
+#include "format/bytes.h"
 
 namespace {
 
 // The bytes a shape compares, taken from a command block: the positions that
 // are not "..", in order, and in byte 1 only the bits below the LUN.
-void take_key(const answer_shape& shape, const uint8_t* bytes, uint8_t* key)
+// The bytes of its records' keys, false when the command block differs
+// from every key in a byte they share.
+bool take_key(const answer_shape& shape, const uint8_t* bytes, uint8_t* kept)
 {
-    size_t k = 0;
+    size_t k = 0, n = 0;
     for (int i = 0; i < shape.length; i++) {
         if (shape.wildcards & (1u << i))
             continue;
-        key[k++] = uint8_t(i == 1 ? bytes[i] & 0x1F : bytes[i]);
+        uint8_t b = uint8_t(i == 1 ? bytes[i] & 0x1F : bytes[i]);
+        if (shape.differing & (1u << k))
+            kept[n++] = b;
+        else if (b != shape.same[k])
+            return false;
+        k++;
     }
+    return true;
 }
 
-uint32_t record_offset(const uint8_t* record, size_t key_length)
-{
-    const uint8_t* p = record + key_length;
-    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
-}
+uint32_t record_offset(const uint8_t* record, size_t key_length) { return get_be32(record + key_length); }
 
 void swap_records(uint8_t* a, uint8_t* b, size_t size)
 {
@@ -70,7 +75,7 @@ void find_run(const answer_shape& shape, const uint8_t* key, size_t* first, size
     size_t lo = 0, hi = shape.count();
     while (lo < hi) {
         size_t mid = lo + (hi - lo) / 2;
-        if (std::memcmp(base + mid * size, key, shape.compared) < 0)
+        if (std::memcmp(base + mid * size, key, shape.kept) < 0)
             lo = mid + 1;
         else
             hi = mid;
@@ -79,7 +84,7 @@ void find_run(const answer_shape& shape, const uint8_t* key, size_t* first, size
     hi = shape.count();
     while (lo < hi) {
         size_t mid = lo + (hi - lo) / 2;
-        if (std::memcmp(base + mid * size, key, shape.compared) <= 0)
+        if (std::memcmp(base + mid * size, key, shape.kept) <= 0)
             lo = mid + 1;
         else
             hi = mid;
@@ -115,13 +120,97 @@ void sort_answer_records(answer_shape* shape)
     }
 }
 
+void add_segment(segment_list* list, bus_segment segment)
+{
+    if (!list->whole && list->count && segment.address < list->last.address) {
+        // Out of order: every line from now on is kept whole.
+        segment_cursor cursor = seek_segments(*list, 0);
+        bus_segment line;
+        list->lines.reserve(list->count + 1);
+        while (next_segment(&cursor, &line))
+            list->lines.push_back(line);
+        list->whole = true;
+        std::vector<uint8_t>().swap(list->packed);
+        std::vector<segment_mark>().swap(list->marks);
+    }
+    if (list->whole) {
+        list->lines.push_back(segment);
+    } else {
+        put_varint(&list->packed, segment.address - list->last.address);
+        put_varint(&list->packed, segment.offset - list->last.offset);
+        if (list->count % SEGMENT_MARK_EVERY == 0)
+            list->marks.push_back({segment, uint32_t(list->packed.size())});
+    }
+    list->last = segment;
+    list->count++;
+}
+
+void finish_segments(segment_list* list)
+{
+    if (list->whole && !std::is_sorted(list->lines.begin(), list->lines.end(), segment_before))
+        std::sort(list->lines.begin(), list->lines.end(), segment_before);
+}
+
+segment_cursor seek_segments(const segment_list& list, uint32_t address)
+{
+    segment_cursor cursor{&list, 0, 0, {0, 0}};
+    if (list.whole) {
+        bus_segment probe{address, 0};
+        cursor.index = size_t(std::lower_bound(list.lines.begin(), list.lines.end(), probe, segment_before) -
+                              list.lines.begin());
+        return cursor;
+    }
+    // From the last mark before the address: what lies between two marks is
+    // read line by line.
+    auto mark = std::lower_bound(list.marks.begin(), list.marks.end(), address,
+                                 [](const segment_mark& m, uint32_t a) { return m.segment.address < a; });
+    if (mark != list.marks.begin()) {
+        --mark;
+        cursor.index = size_t(mark - list.marks.begin()) * SEGMENT_MARK_EVERY + 1;
+        cursor.at = mark->next;
+        cursor.now = mark->segment;
+    }
+    segment_cursor ahead = cursor;
+    bus_segment line;
+    while (next_segment(&ahead, &line) && line.address < address)
+        cursor = ahead;
+    return cursor;
+}
+
+bool next_segment(segment_cursor* cursor, bus_segment* segment)
+{
+    const segment_list& list = *cursor->list;
+    if (cursor->index >= list.count)
+        return false;
+    if (list.whole) {
+        *segment = list.lines[cursor->index++];
+        return true;
+    }
+    cursor->now.address += take_varint(list.packed, &cursor->at);
+    cursor->now.offset += take_varint(list.packed, &cursor->at);
+    cursor->index++;
+    *segment = cursor->now;
+    return true;
+}
+
 size_t count_bus_units(const bus_description& bus)
 {
     size_t units = 0;
-    for (size_t i = 0; i < bus.segments.size(); i++)
-        if (i == 0 || bus.segments[i].address != bus.segments[i - 1].address)
+    segment_cursor cursor = seek_segments(bus.segments, 0);
+    bus_segment line, before{};
+    for (size_t n = 0; next_segment(&cursor, &line); n++) {
+        if (n == 0 || line.address != before.address)
             units++;
+        before = line;
+    }
     return units;
+}
+
+bool has_bus_unit(const bus_description& bus, uint32_t address)
+{
+    segment_cursor cursor = seek_segments(bus.segments, address);
+    bus_segment line;
+    return next_segment(&cursor, &line) && line.address == address;
 }
 
 bus_unit* find_bus_unit(bus_description& bus, int adapter, int target, int lun)
@@ -130,11 +219,7 @@ bus_unit* find_bus_unit(bus_description& bus, int adapter, int target, int lun)
     auto known = bus.loaded.find(address);
     if (known != bus.loaded.end())
         return known->second.get();
-    if (bus.changed)
-        return nullptr;
-    bus_segment probe{address, 0};
-    auto first = std::lower_bound(bus.segments.begin(), bus.segments.end(), probe, segment_before);
-    if (first == bus.segments.end() || first->address != address)
+    if (bus.changed || !has_bus_unit(bus, address))
         return nullptr;
     auto unit = std::make_unique<bus_unit>();
     uint64_t error_offset = 0;
@@ -163,7 +248,8 @@ int64_t choose_bus_answer(bus_unit& unit, const uint8_t* cdb, int cdb_length)
         uint8_t bytes[16] = {};
         std::memcpy(bytes, cdb, size_t(cdb_length < 16 ? cdb_length : 16));
         uint8_t key[16];
-        take_key(shape, bytes, key);
+        if (!take_key(shape, bytes, key))
+            continue;
         size_t first, end;
         find_run(shape, key, &first, &end);
         if (first == end)
@@ -176,7 +262,7 @@ int64_t choose_bus_answer(bus_unit& unit, const uint8_t* cdb, int cdb_length)
             unused = next == shape.next_unused.end() ? end : next->second;
         }
         if (unused < end) {
-            int64_t offset = record_offset(shape.records.data() + unused * size, shape.compared);
+            int64_t offset = record_offset(shape.records.data() + unused * size, shape.kept);
             if (score > unused_score || (score == unused_score && offset < best_unused)) {
                 unused_shape = &shape;
                 unused_run = first;
@@ -185,7 +271,7 @@ int64_t choose_bus_answer(bus_unit& unit, const uint8_t* cdb, int cdb_length)
                 unused_score = score;
             }
         }
-        int64_t last = record_offset(shape.records.data() + (end - 1) * size, shape.compared);
+        int64_t last = record_offset(shape.records.data() + (end - 1) * size, shape.kept);
         if (score > last_score || (score == last_score && last > best_last)) {
             best_last = last;
             last_score = score;
@@ -199,7 +285,7 @@ int64_t choose_bus_answer(bus_unit& unit, const uint8_t* cdb, int cdb_length)
         size_t end = unused_record + 1;
         if (end < unused_shape->count() &&
             std::memcmp(unused_shape->records.data() + end * size, unused_shape->records.data() + unused_run * size,
-                        unused_shape->compared) == 0)
+                        unused_shape->kept) == 0)
             unused_shape->next_unused[uint32_t(unused_run)] = uint32_t(end);
         else if (unused_record != unused_run)
             unused_shape->next_unused.erase(uint32_t(unused_run));

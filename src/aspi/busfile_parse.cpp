@@ -18,6 +18,7 @@
 
 #include "aspi/busfile.h"
 #include "aspi/trace_file.h"
+#include "format/bytes.h"
 #include "format/format.h"
 
 namespace {
@@ -355,7 +356,7 @@ bool read_unit(parser& p, const tokens_t& tokens)
     p.in_answer = false;
     p.in_block = false;
     uint32_t address = bus_address(a, t, l);
-    p.bus.segments.push_back({address, uint32_t(p.next_offset)});
+    add_segment(&p.bus.segments, {address, uint32_t(p.next_offset)});
     if (p.seen.add(address)) {
         p.continued.push_back(address);
         p.unit = nullptr;
@@ -493,17 +494,27 @@ bool index_answer(parser& p, const std::array<int, 16>& pattern, int length, uin
         shapes.push_back(std::move(shape));
         p.shape_counts.push_back(0);
     }
-    if (!p.filling) {
-        p.shape_counts[n]++;
-        return true;
-    }
     answer_shape& shape = shapes[n];
+    uint8_t key[16];
+    size_t k = 0;
     for (int i = 0; i < length; i++)
         if (pattern[size_t(i)] >= 0)
-            shape.records.push_back(uint8_t(i == 1 ? pattern[1] & 0x1F : pattern[size_t(i)]));
-    uint32_t offset = uint32_t(p.line_offset);
-    for (int shift = 24; shift >= 0; shift -= 8)
-        shape.records.push_back(uint8_t(offset >> shift));
+            key[k++] = uint8_t(i == 1 ? pattern[1] & 0x1F : pattern[size_t(i)]);
+    if (!p.filling) {
+        // The bytes in which the shape's keys differ from its first.
+        if (p.shape_counts[n]++ == 0)
+            std::copy(key, key + k, shape.same.begin());
+        for (size_t i = 0; i < k; i++)
+            if (key[i] != shape.same[i])
+                shape.differing = uint16_t(shape.differing | 1u << i);
+        return true;
+    }
+    for (size_t i = 0; i < k; i++)
+        if (shape.differing & (1u << i))
+            shape.records.push_back(key[i]);
+    uint8_t offset[4];
+    put_be32(offset, uint32_t(p.line_offset));
+    shape.records.insert(shape.records.end(), offset, offset + 4);
     return true;
 }
 
@@ -539,8 +550,8 @@ bool read_on(parser& p, const tokens_t& tokens)
     if (p.unit && p.shape_ids.insert(shape_id(length, wildcards)).second && p.shape_ids.size() > BUS_SHAPE_LIMIT &&
         !p.shapes_over) {
         p.shapes_over = true;
-        p.shapes_over_address = p.bus.segments.back().address;
-        p.shapes_over_offset = p.bus.segments.back().offset;
+        p.shapes_over_address = p.bus.segments.last.address;
+        p.shapes_over_offset = p.bus.segments.last.offset;
     }
     return true;
 }
@@ -776,11 +787,6 @@ int line_at(bus_source& source, uint64_t offset)
     return line;
 }
 
-bool segment_before(const bus_segment& a, const bus_segment& b)
-{
-    return a.address != b.address ? a.address < b.address : a.offset < b.offset;
-}
-
 } // namespace
 
 int read_bus_line(bus_source& source, uint64_t offset, std::string* line, uint64_t* next)
@@ -832,8 +838,6 @@ int read_bus_line(bus_source& source, uint64_t offset, std::string* line, uint64
 int load_bus_unit(bus_description& bus, uint32_t address, uint64_t limit, bus_unit* unit, uint64_t* error_offset,
                   std::string* reason)
 {
-    bus_segment probe{address, 0};
-    auto first = std::lower_bound(bus.segments.begin(), bus.segments.end(), probe, segment_before);
     parser p(bus, mode::load);
     p.unit = unit;
     // First the unit's rules and how many answers each shape holds, then
@@ -845,8 +849,13 @@ int load_bus_unit(bus_description& bus, uint32_t address, uint64_t limit, bus_un
             std::vector<answer_shape> shapes = std::move(unit->shapes);
             *unit = bus_unit();
             unit->shapes = std::move(shapes);
-            for (size_t n = 0; n < unit->shapes.size(); n++)
-                unit->shapes[n].records.reserve(p.shape_counts[n] * unit->shapes[n].record_size());
+            for (size_t n = 0; n < unit->shapes.size(); n++) {
+                answer_shape& shape = unit->shapes[n];
+                for (int i = 0; i < shape.compared; i++)
+                    if (shape.differing & (1u << i))
+                        shape.kept++;
+                shape.records.reserve(p.shape_counts[n] * shape.record_size());
+            }
             unit->blocks.reserve(p.block_numbers.size());
             p.block_numbers.clear();
             p.filling = true;
@@ -854,8 +863,10 @@ int load_bus_unit(bus_description& bus, uint32_t address, uint64_t limit, bus_un
         unit->adapter = int(address >> 16);
         unit->target = int((address >> 8) & 0xFF);
         unit->lun = int(address & 0xFF);
-        for (auto s = first; s != bus.segments.end() && s->address == address && s->offset < limit; ++s) {
-            if (!walk_unit_lines(p, s->offset, limit)) {
+        segment_cursor cursor = seek_segments(bus.segments, address);
+        bus_segment s;
+        while (next_segment(&cursor, &s) && s.address == address && s.offset < limit) {
+            if (!walk_unit_lines(p, s.offset, limit)) {
                 *error_offset = p.line_offset;
                 *reason = p.reason;
                 return -1;
@@ -938,8 +949,7 @@ int parse_bus_source(bus_description* bus, std::string* error)
     }
     int error_line = line_failed ? p.line : 0;
     std::string error_reason = p.reason;
-    if (!std::is_sorted(bus->segments.begin(), bus->segments.end(), segment_before))
-        std::sort(bus->segments.begin(), bus->segments.end(), segment_before);
+    finish_segments(&bus->segments);
     // A unit described in several stretches is checked whole here, up to
     // the line that failed if one did: the error told is the first in the
     // file.
@@ -958,8 +968,10 @@ int parse_bus_source(bus_description* bus, std::string* error)
                 error_reason = why;
             }
         } else if (loaded == -2) {
-            bus_segment probe{address, 0};
-            uint64_t start = std::lower_bound(bus->segments.begin(), bus->segments.end(), probe, segment_before)->offset;
+            segment_cursor cursor = seek_segments(bus->segments, address);
+            bus_segment first{};
+            next_segment(&cursor, &first);
+            uint64_t start = first.offset;
             if (!p.shapes_over || start < p.shapes_over_offset) {
                 p.shapes_over = true;
                 p.shapes_over_address = address;

@@ -2,6 +2,7 @@
 // of a medium of any sector size, figures in the map's units turned into
 // the medium's sectors without overflow, the FAT volume at a partition's
 // start, and the set of links a chain has followed.
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -151,8 +152,38 @@ static void place_link(uint32_t* slots, size_t capacity, uint32_t value)
     slots[i] = value;
 }
 
+// True when offset is among the offsets that rose.
+static bool has_risen(const link_set& set, uint32_t offset)
+{
+    if (set.risen == 0 || offset > set.high)
+        return false;
+    // From the last mark at or below offset, difference by difference.
+    auto mark = std::upper_bound(set.marks.begin(), set.marks.end(), offset,
+                                 [](uint32_t o, const link_mark& m) { return o < m.offset; });
+    if (mark == set.marks.begin())
+        return false;
+    --mark;
+    uint32_t value = mark->offset;
+    size_t at = mark->next;
+    size_t index = size_t(mark - set.marks.begin()) * LINK_MARK_EVERY + 1;
+    for (; value < offset && index < set.risen; index++)
+        value += take_varint(set.rising, &at);
+    return value == offset;
+}
+
 bool add_link(link_set* set, uint32_t offset)
 {
+    // Above every offset that rose, and so above every other one: new.
+    if (set->risen == 0 || offset > set->high) {
+        put_varint(&set->rising, offset - (set->risen ? set->high : 0));
+        if (set->risen % LINK_MARK_EVERY == 0)
+            set->marks.push_back({offset, uint32_t(set->rising.size())});
+        set->high = offset;
+        set->risen++;
+        return true;
+    }
+    if (has_risen(*set, offset))
+        return false;
     if (offset == UINT32_MAX) {
         bool added = !set->holds_last;
         set->holds_last = true;

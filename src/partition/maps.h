@@ -7,6 +7,7 @@
 #pragma once
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "format/json.h"
 #include "partition/partition.h"
@@ -56,11 +57,22 @@ void list_map_entry(const layout_report& report, sector_cache* cache, partition_
 int end_map_layout(const layout_report& report, layout_end end, uint64_t highest_end);
 
 // The links of one chain already followed, so that a link back to any of
-// them ends the walk: 32-bit offsets from the chain's base, in an
-// open-addressing set that costs a constant time a link on average and
-// 4 bytes an entry.
+// them ends the walk: 32-bit offsets from the chain's base. A chain mostly
+// runs forward: the offsets that come each above the one before are kept as
+// their differences, a byte or two each, with a mark every LINK_MARK_EVERY
+// of them to search by; the others in an open-addressing set, 4 bytes an
+// entry. Each costs a constant time a link on average.
+constexpr size_t LINK_MARK_EVERY = 64;
+struct link_mark {
+    uint32_t offset;
+    uint32_t next; // where the difference after it starts in rising
+};
 struct link_set {
-    std::unique_ptr<uint32_t[]> slots; // offset + 1; 0 marks a free slot
+    std::vector<uint8_t> rising; // differences of the offsets that rose
+    std::vector<link_mark> marks;
+    size_t risen = 0;  // offsets in rising
+    uint32_t high = 0; // the last and highest of them
+    std::unique_ptr<uint32_t[]> slots; // the others: offset + 1; 0 marks a free slot
     size_t capacity = 0;
     size_t count = 0;
     bool holds_last = false; // offset FFFFFFFFh, which has no slot value
