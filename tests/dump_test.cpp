@@ -41,7 +41,7 @@ static int count_lines(const std::string& s)
     return n;
 }
 
-TEST(Dump, SpecExampleSector)
+TEST(Dump, ABootSectorWithItsSignature)
 {
     std::vector<uint8_t> s(512, 0);
     const uint8_t start[] = {0xEB, 0x3C, 0x90, 'A', 'B', 'C', 'D', '1', '.', '0', '0', 0x00, 0x02, 0x08, 0x01, 0x00};
