@@ -250,8 +250,7 @@ int read_bus_file(const char* path, std::string* text, std::string* error)
     in.clear();
     // A size beyond the bound is refused before a byte is read; a smaller
     // claim may still be wrong, so the reading below keeps counting.
-    const std::string too_large = std::string(path) + ": the bus file is larger than " +
-                                  std::to_string(BUS_FILE_LIMIT >> 20) + " MiB";
+    const std::string too_large = bus_file_too_large(path);
     if (size > 0 && uint64_t(size) > BUS_FILE_LIMIT) {
         *error = too_large;
         return -1;
@@ -315,7 +314,7 @@ int open_in_place(const char* path, bus_source* source, std::string* error)
     }
     if (size > BUS_FILE_LIMIT) {
         platform_close_drive(file);
-        *error = std::string(path) + ": the bus file is larger than " + std::to_string(BUS_FILE_LIMIT >> 20) + " MiB";
+        *error = bus_file_too_large(path);
         return -1;
     }
     source->file = file;

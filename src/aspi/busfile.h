@@ -141,7 +141,6 @@ struct bus_block {
 
 struct bus_unit {
     int adapter = 0, target = 0, lun = 0;
-    std::string image_path;
     std::shared_ptr<container_image> image; // shared by the units of one file; read through its container
     uint32_t block_length = 0;
     uint64_t image_blocks = 0; // blocks of the medium, from the image or the medium line
@@ -188,6 +187,8 @@ int parse_bus_source(bus_description* bus, std::string* error);
 // The same for a text in memory.
 int parse_bus_text(const std::string& text, const char* name, const char* base_dir, bus_description* bus,
                    std::string* error);
+// The message of a bus file past BUS_FILE_LIMIT bytes.
+std::string bus_file_too_large(const std::string& name);
 
 // How many units the description has (addresses with at least one unit line).
 size_t count_bus_units(const bus_description& bus);

@@ -206,7 +206,7 @@ size_t count_bus_units(const bus_description& bus)
     return units;
 }
 
-bool has_bus_unit(const bus_description& bus, uint32_t address)
+static bool has_bus_unit(const bus_description& bus, uint32_t address)
 {
     segment_cursor cursor = seek_segments(bus.segments, address);
     bus_segment line;

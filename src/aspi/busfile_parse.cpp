@@ -451,7 +451,6 @@ bool read_image(parser& p, const tokens_t& tokens)
         return false;
     }
     if (p.unit) {
-        p.unit->image_path = path;
         p.unit->image = known->second;
         p.unit->block_length = length;
         p.unit->image_blocks = known->second->header.media_size / length;
@@ -1001,13 +1000,18 @@ int parse_bus_source(bus_description* bus, std::string* error)
     return 0;
 }
 
+std::string bus_file_too_large(const std::string& name)
+{
+    return name + ": the bus file is larger than " + std::to_string(BUS_FILE_LIMIT >> 20) + " MiB";
+}
+
 int parse_bus_text(const std::string& text, const char* name, const char* base_dir, bus_description* bus,
                    std::string* error)
 {
     bus->name = name;
     bus->base_dir = base_dir ? base_dir : "";
     if (text.size() > BUS_FILE_LIMIT) {
-        *error = bus->name + ": the bus file is larger than " + std::to_string(BUS_FILE_LIMIT >> 20) + " MiB";
+        *error = bus_file_too_large(bus->name);
         return -1;
     }
     bus->source.text = text;
